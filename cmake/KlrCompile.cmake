@@ -1,0 +1,41 @@
+# Warnings, sanitizers and the helpers that every module's CMakeLists uses.
+
+add_library(klr_options INTERFACE)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  target_compile_options(klr_options INTERFACE -Wall -Wextra -Wpedantic)
+  if(KLR_WERROR)
+    target_compile_options(klr_options INTERFACE -Werror)
+  endif()
+endif()
+
+if(KLR_SANITIZE)
+  add_compile_options(-fsanitize=${KLR_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${KLR_SANITIZE})
+  if(KLR_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()
+
+# klr_add_gtest(<target> LABEL <label> SOURCES <files...> LIBS <libs...>)
+# One GoogleTest executable; each test case becomes its own ctest entry.
+# Qt tests always run on the offscreen platform (the shared main sets it).
+function(klr_add_gtest target)
+  cmake_parse_arguments(ARG "QT" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  if(ARG_QT)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common/qt_test_main.cpp)
+    target_link_libraries(${target} PRIVATE GTest::gtest Qt6::Widgets)
+  else()
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${target} PRIVATE klr_options ${ARG_LIBS})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
