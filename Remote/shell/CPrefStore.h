@@ -8,7 +8,7 @@
 class QSettings;
 
 // The fixed default IPv4 address, used while no store exists.
-inline constexpr const char *kDefaultIPv4 = "192.168.0.10";
+inline constexpr const char *kDefaultIPv4 = "127.0.0.1";
 inline constexpr const char *kDefaultIPv6 = "0:0:0:0:0:0:0:1";
 
 struct ConnectionSettings {
