@@ -28,7 +28,8 @@ inline constexpr std::uint8_t REQ_CMD = 0x61;
 // Limits of the receiving side.
 inline constexpr std::size_t kMaxPacketBytes = 400000; // one packet as received, stuffing included
 inline constexpr std::size_t kMaxReplyBytes = 400000;  // one reassembled reply
-// Fixed store for the payload of one decoded packet: 10 KiB plus room for a header's worth of slack.
+// Fixed store for the payload of one decoded packet: 10 KiB plus room for a header's worth of
+// slack.
 inline constexpr std::size_t kPayloadStoreSize = 10 * 1024 + 256;
 inline constexpr std::size_t kMinPacketBytes = 7; // unstuffed, markers included
 inline constexpr std::size_t kMaxTcpFrame = 3072;
@@ -64,14 +65,15 @@ std::size_t EncodeRequest(std::uint8_t code, std::span<const std::uint8_t> paylo
 // 84-byte named payload: NUL-terminated name in a zeroed 80-byte field, value LE at 80.
 // The name is cut to 79 characters.
 std::array<std::uint8_t, kNamedPayloadSize> MakeNamedPayload(std::string_view name,
-                                                              std::uint32_t value);
+                                                             std::uint32_t value);
 
 // 128-byte text payload, zero-padded. Returns false (and an all-zero payload) when the
 // text does not fit with its terminating NUL, that is when it has 128 characters or more.
 bool MakeTextPayload(std::string_view text, std::array<std::uint8_t, kTextPayloadSize> &out);
 
 // The last packet decoded.
-struct DecodedPacket {
+struct DecodedPacket
+{
     std::uint8_t command = 0;
     std::uint8_t code = 0;
     std::uint8_t total = 0;
@@ -87,9 +89,15 @@ std::string_view DecodePacket(std::span<const std::uint8_t> packet, DecodedPacke
 
 // Collects one packet byte by byte from a stream, across any number of chunks.
 // The collection buffer is allocated once (kMaxPacketBytes).
-class CPacketScanner {
+class CPacketScanner
+{
 public:
-    enum class Result { NeedMore, Packet, Error };
+    enum class Result
+    {
+        NeedMore,
+        Packet,
+        Error
+    };
 
     CPacketScanner();
 
@@ -107,13 +115,20 @@ private:
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_length = 0;
     bool m_started = false;
+    bool m_complete = false; // Packet() is valid until the next Feed or Reset
     std::string_view m_error;
 };
 
 // Joins the payloads of a reply's packets in order into a caller-owned buffer.
-class CReplyAssembler {
+class CReplyAssembler
+{
 public:
-    enum class Result { Incomplete, Complete, Error };
+    enum class Result
+    {
+        Incomplete,
+        Complete,
+        Error
+    };
 
     explicit CReplyAssembler(std::span<std::uint8_t> replyBuffer);
 
@@ -123,7 +138,8 @@ public:
 
     std::size_t Length() const { return m_length; }
     std::string_view Error() const { return m_error; }
-    // (index + 1) * 100 / total of the last packet added, total 0 counted as 1.
+    // (index + 1) * 100 / total of the last packet added, total 0 counted as 1; kept within
+    // 1..99 while incomplete and 100 once complete.
     int Progress() const { return m_progress; }
 
 private:

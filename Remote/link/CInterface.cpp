@@ -1,0 +1,6 @@
+#include "CInterface.h"
+
+CInterface::~CInterface()
+{
+    Close(true);
+}

@@ -1,0 +1,255 @@
+#include "CSocketComm.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace net = klr::net;
+
+namespace {
+
+constexpr int kClosePauseMs = 50;
+constexpr const char *kAllOnes = "255.255.255.255";
+constexpr const char *kUnknownAddress = "<unknown>";
+
+struct AddrInfoDeleter
+{
+    void operator()(addrinfo *list) const { freeaddrinfo(list); }
+};
+using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
+
+int Resolve(const std::string &host, const std::string &service, const addrinfo &hints,
+            AddrInfoList &list)
+{
+    addrinfo *result = nullptr;
+    const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+    list.reset(rc == 0 ? result : nullptr);
+    return rc;
+}
+
+} // namespace
+
+CSocketComm::CSocketComm() = default;
+
+CSocketComm::~CSocketComm()
+{
+    Close(true);
+}
+
+void CSocketComm::SetPort(std::uint16_t port)
+{
+    m_nPort = port;
+}
+
+void CSocketComm::SetConnectTimeoutMs(int ms)
+{
+    m_nConnectTimeoutMs = ms < 0 ? 0 : ms;
+}
+
+bool CSocketComm::IsOpen() const
+{
+    return m_socket.load() != net::kInvalidSocket;
+}
+
+bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
+{
+    // inet_addr answers the all-ones address both for a bad text and for the broadcast text.
+    address = inet_addr(host.c_str());
+    if (address != INADDR_NONE || host == kAllOnes)
+        return true;
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    AddrInfoList list;
+    if (Resolve(host, std::string(), hints, list) != 0)
+        return false;
+    for (const addrinfo *p = list.get(); p; p = p->ai_next) {
+        if (p->ai_family == AF_INET && p->ai_addr) {
+            address = reinterpret_cast<const sockaddr_in *>(p->ai_addr)->sin_addr.s_addr;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *address,
+                                     std::size_t length, int &error) const
+{
+    error = 0;
+    if (!net::SetNonBlocking(s, true)) {
+        error = net::LastError();
+        return false;
+    }
+    if (net::ConnectSocket(s, address, length) != 0) {
+        error = net::LastError();
+        if (!net::ConnectPending(error))
+            return false;
+        switch (net::WaitFor(s, true, m_nConnectTimeoutMs.load())) {
+        case net::WaitResult::Timeout:
+            error = net::TimedOutError();
+            return false;
+        case net::WaitResult::Failed:
+            error = net::LastError();
+            return false;
+        case net::WaitResult::Ready:
+            break;
+        }
+        error = net::PendingError(s);
+        if (error != 0)
+            return false;
+    }
+    if (!net::SetNonBlocking(s, false)) {
+        error = net::LastError();
+        return false;
+    }
+    return true;
+}
+
+bool CSocketComm::ConnectIPv4(const std::string &host)
+{
+    if (IsOpen())
+        return false;
+
+    std::uint32_t address = 0;
+    if (!ResolveIPv4(host, address))
+        return false;
+
+    const net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == net::kInvalidSocket)
+        return false;
+
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(m_nPort.load());
+    target.sin_addr.s_addr = address;
+    int error = 0;
+    if (!ConnectWithTimeout(s, reinterpret_cast<const sockaddr *>(&target), sizeof target, error)) {
+        net::CloseSocket(s);
+        return false;
+    }
+    net::SocketHandle expected = net::kInvalidSocket;
+    if (!m_socket.compare_exchange_strong(expected, s)) {
+        // Another connect won the race; keep that one, as a second IPv4 connect would.
+        net::CloseSocket(s);
+        return false;
+    }
+    return true;
+}
+
+bool CSocketComm::ConnectIPv6(const std::string &host)
+{
+    Close(false);
+
+    const std::string service = std::to_string(m_nPort.load());
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    // A numeric address needs no lookup. Asking for it first keeps "::1" usable where the
+    // only IPv6 address is the loopback one, which the address-configuration filter ignores.
+    hints.ai_flags = AI_ALL | AI_NUMERICHOST;
+    AddrInfoList list;
+    if (Resolve(host, service, hints, list) != 0) {
+        hints.ai_flags = AI_ALL | AI_ADDRCONFIG;
+        const int rc = Resolve(host, service, hints, list);
+        if (rc != 0) {
+            std::fprintf(stderr, "getaddrinfo: %s\n", net::ResolverErrorText(rc).c_str());
+            return false;
+        }
+    }
+
+    const addrinfo *chosen = nullptr;
+    net::SocketHandle s = net::kInvalidSocket;
+    for (const addrinfo *p = list.get(); p; p = p->ai_next) {
+        if (p->ai_family != AF_INET6)
+            continue;
+        s = socket(p->ai_family, p->ai_socktype, p->ai_protocol);
+        if (s != net::kInvalidSocket) {
+            chosen = p;
+            break;
+        }
+    }
+    if (!chosen)
+        return false;
+
+    int error = 0;
+    if (!ConnectWithTimeout(s, chosen->ai_addr, chosen->ai_addrlen, error)) {
+        net::CloseSocket(s);
+        std::string text = net::NumericHost(chosen->ai_addr, chosen->ai_addrlen);
+        if (text.empty())
+            text = kUnknownAddress;
+        std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text.c_str(),
+                     error, net::ErrorText(error).c_str());
+        return false;
+    }
+    const net::SocketHandle previous = m_socket.exchange(s);
+    if (previous != net::kInvalidSocket) {
+        // Another thread connected meanwhile; the newest connection replaces it.
+        net::ShutdownSocket(previous);
+        net::CloseSocket(previous);
+    }
+    return true;
+}
+
+int CSocketComm::SendBuffer(const std::uint8_t *data, int length)
+{
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket || !data || length <= 0)
+        return 0;
+    switch (net::WaitFor(s, true, 0)) {
+    case net::WaitResult::Timeout:
+        return 0;
+    case net::WaitResult::Failed:
+        return -1;
+    case net::WaitResult::Ready:
+        break;
+    }
+    const long n = net::SendBytes(s, data, length);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+bool CSocketComm::WaitReadable(int milliseconds)
+{
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket)
+        return true;
+    return net::WaitFor(s, false, milliseconds) != net::WaitResult::Timeout;
+}
+
+int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer)
+{
+    if (!buffer || capacity <= 0)
+        return 0;
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket)
+        return -1;
+    switch (net::WaitFor(s, false, milliseconds)) {
+    case net::WaitResult::Timeout:
+        return 0;
+    case net::WaitResult::Failed:
+        return -1;
+    case net::WaitResult::Ready:
+        break;
+    }
+    const long n = net::RecvBytes(s, buffer, capacity);
+    return n <= 0 ? -1 : static_cast<int>(n);
+}
+
+void CSocketComm::Close(bool pause)
+{
+    const net::SocketHandle s = m_socket.exchange(net::kInvalidSocket);
+    if (s == net::kInvalidSocket)
+        return;
+    net::ShutdownSocket(s);
+    net::CloseSocket(s);
+    if (pause)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kClosePauseMs));
+}
+
+void CSocketComm::Shutdown()
+{
+    const net::SocketHandle s = m_socket.load();
+    if (s != net::kInvalidSocket)
+        net::ShutdownSocket(s);
+}

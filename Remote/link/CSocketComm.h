@@ -1,0 +1,58 @@
+// Client stream socket to the instrument, over IPv4 or IPv6: a send that never waits and
+// a receive that waits a bounded time.
+#pragma once
+
+#include "NetCompat.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class CSocketComm
+{
+public:
+    CSocketComm();
+    virtual ~CSocketComm();
+    CSocketComm(const CSocketComm &) = delete;
+    CSocketComm &operator=(const CSocketComm &) = delete;
+
+    // Fails at once, leaving it alone, if a socket is already open.
+    bool ConnectIPv4(const std::string &host);
+    // Closes an open socket first. Writes resolver and connect failures to stderr.
+    bool ConnectIPv6(const std::string &host);
+
+    // Bytes sent; 0 when nothing was sent (no socket, no data, not writable right now);
+    // -1 on a socket error.
+    int SendBuffer(const std::uint8_t *data, int length);
+    // Bytes received; 0 when nothing arrived within `milliseconds`; -1 when the peer closed
+    // the connection, the socket failed or there is no socket.
+    int RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer);
+    // Waits until data can be read, at most `milliseconds`; true when readable, closed or
+    // failed (the next RecvWithTimeout then reports it).
+    bool WaitReadable(int milliseconds);
+
+    // Shutdown both ways, close, mark closed; then pause 50 ms if asked. Nothing when closed.
+    void Close(bool pause);
+    // Shutdown both ways without closing: wakes a wait on the socket in another thread.
+    void Shutdown();
+    bool IsOpen() const;
+
+    void SetPort(std::uint16_t port);
+    void SetConnectTimeoutMs(int ms);
+
+    // Dotted IPv4 address first ("255.255.255.255" taken literally), else the first IPv4
+    // address of a name lookup. Address in network byte order.
+    static bool ResolveIPv4(const std::string &host, std::uint32_t &address);
+
+    int m_nLinkType = 0; // 1 TCP IPv4, 3 TCP IPv6, 0 none; set by the link before it connects
+
+private:
+    // Connects `s` within the time-out and leaves it blocking; false with the socket error
+    // number in `error`.
+    bool ConnectWithTimeout(klr::net::SocketHandle s, const sockaddr *address, std::size_t length,
+                            int &error) const;
+
+    std::atomic<klr::net::SocketHandle> m_socket{klr::net::kInvalidSocket};
+    std::atomic<std::uint16_t> m_nPort{66};
+    std::atomic<int> m_nConnectTimeoutMs{10000};
+};
