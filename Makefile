@@ -37,3 +37,8 @@ format:
 
 clean:
 	rm -rf build build-*
+
+.PHONY: test-windows
+test-windows:
+	@scripts/install-deps --windows
+	scripts/run-windows-tests
