@@ -9,12 +9,22 @@ class CIpAddressCtrl;
 class QLineEdit;
 class QRadioButton;
 class QPushButton;
+class QKeyEvent;
 
-class CDlgCommNew : public QDialog {
+class CDlgCommNew : public QDialog
+{
     Q_OBJECT
 public:
-    enum { IDD = 763, IDC_RADIO_IPV4 = 1104, IDC_RADIO_IPV6 = 1105, IDC_RADIO_USB = 1106,
-           IDC_OK = 1107, IDC_IPADDRESS = 1108, IDC_EDIT_IPV6 = 1009 };
+    enum
+    {
+        IDD = 763,
+        IDC_RADIO_IPV4 = 1104,
+        IDC_RADIO_IPV6 = 1105,
+        IDC_RADIO_USB = 1106,
+        IDC_OK = 1107,
+        IDC_IPADDRESS = 1108,
+        IDC_EDIT_IPV6 = 1009
+    };
 
     CDlgCommNew(CPrefStore *store, QWidget *parent = nullptr);
 
@@ -27,7 +37,14 @@ public:
     // ("192.168.1" gives 192, 168, 0, 1; "300.1.2.3" gives 44, 1, 2, 3).
     static void SplitIPv4(const QString &text, int fields[4]);
 
+    // The opening steps (address fields, IPv6 text read afresh from the store, method). exec()
+    // runs them itself; callers that use open() or show() call this first.
+    void InitDialog();
+
     int exec() override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void OnOk();

@@ -7,7 +7,8 @@
 
 class QPainter;
 
-class CImage {
+class CImage
+{
 public:
     // Decoded pictures larger than this are refused (the instrument's screen is far smaller).
     static constexpr int kMaxAllocationMB = 64;

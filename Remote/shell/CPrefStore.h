@@ -11,7 +11,8 @@ class QSettings;
 inline constexpr const char *kDefaultIPv4 = "127.0.0.1";
 inline constexpr const char *kDefaultIPv6 = "0:0:0:0:0:0:0:1";
 
-struct ConnectionSettings {
+struct ConnectionSettings
+{
     int method = 2; // 1 TCP/IP IPv4, 2 USB, 3 TCP/IP IPv6
     QString ipv4 = kDefaultIPv4;
     QString ipv6 = kDefaultIPv6;
@@ -20,7 +21,8 @@ struct ConnectionSettings {
     QString usbIds;  // "vvvv:pppp[,vvvv:pppp...]" (value "UsbId"), empty when unset
 };
 
-class CPrefStore {
+class CPrefStore
+{
 public:
     // The native per-user store.
     CPrefStore();

@@ -1,0 +1,31 @@
+// The command line of klremote. A plain start takes no arguments at all.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct AppOptions {
+    // -1: ask with the "Select Model" dialog; 0..2: open that family's panel at once.
+    int family = -1;
+    // Run against the in-process simulated instrument on the loopback interface.
+    bool simulate = false;
+    // Model text the simulated instrument reports; empty means the family's default.
+    QString simModel;
+    // Where the diagnostic log goes for this run; empty keeps the usual place.
+    QString logDir;
+};
+
+enum class ParseOutcome { Run, Help, Version, Error };
+
+struct ParseResult {
+    ParseOutcome outcome = ParseOutcome::Run;
+    // Help or version text for the operator, or the error message.
+    QString text;
+};
+
+// `arguments` includes the program name first, as QCoreApplication::arguments() gives it.
+ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options);
+
+// True when the arguments ask only for help or the version: these are answered without
+// opening a window, so they also work where no display is available.
+bool WantsTextOnly(const QStringList &arguments);

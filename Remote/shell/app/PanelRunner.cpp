@@ -1,0 +1,139 @@
+#include "PanelRunner.h"
+
+#include "CPrefStore.h"
+#include "CRemoteDlg.h"
+#include "CRemoteDlgKKC.h"
+#include "CRemoteDlgLK.h"
+#include "CSessionPresenter.h"
+#include "CSimServer.h"
+#include "Families.h"
+#include "SessionIds.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr const char *kLoopback = "127.0.0.1";
+constexpr int kMethodTcpIPv4 = 1;
+// How often the automatic connect is checked for its end.
+constexpr int kConnectPollMs = 50;
+
+// During the automatic connect of a simulated run the "Connected" box would only stand
+// between the operator and the live screen; every later message is shown as usual.
+class CSimulatePresenter : public CSessionPresenter {
+public:
+    void Message(QWidget *parent, const QString &text) override
+    {
+        if (!m_quiet)
+            CSessionPresenter::Message(parent, text);
+    }
+    void SetQuiet(bool quiet) { m_quiet = quiet; }
+
+private:
+    bool m_quiet = true;
+};
+
+// A store of its own for a simulated run, so that the operator's stored method and
+// addresses stay as they are. It starts with the loopback link and the stored scale and
+// quality (read only; out-of-range values are repaired in the scratch copy alone).
+std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("KLRemote.conf"));
+    {
+        const QSettings native(QSettings::NativeFormat, QSettings::UserScope,
+                               QStringLiteral("Quorvex"), QStringLiteral("KLRemote"));
+        QSettings scratch(path, QSettings::IniFormat);
+        for (const char *key : {"Connection/Scale", "Connection/Quality"}) {
+            const QVariant value = native.value(QLatin1String(key));
+            if (value.isValid())
+                scratch.setValue(QLatin1String(key), value);
+        }
+        scratch.setValue(QStringLiteral("Connection/Method"), kMethodTcpIPv4);
+        scratch.setValue(QStringLiteral("Connection/IP"), QString::fromLatin1(kLoopback));
+        scratch.sync();
+    }
+    return std::make_unique<CPrefStore>(path);
+}
+
+std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store,
+                                      CSessionPresenter *presenter)
+{
+    if (kFamilies[static_cast<size_t>(family)].panel == PanelKind::LK)
+        return std::make_unique<CRemoteDlgLK>(store, presenter);
+    return std::make_unique<CRemoteDlgKKC>(store, presenter);
+}
+
+// Connect, then Start once the connect has ended well; a failed connect has already been
+// shown to the operator and leaves the panel as it is.
+void ConnectAndStart(CRemoteDlg &panel, CSimulatePresenter &presenter)
+{
+    panel.OnCommand(ids::IDC_CONNECT);
+    auto *timer = new QTimer(&panel);
+    timer->setInterval(kConnectPollMs);
+    QObject::connect(timer, &QTimer::timeout, &panel, [&panel, &presenter, timer] {
+        if (panel.IsConnectRunning())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        presenter.SetQuiet(false);
+        if (panel.IsControlEnabled(ids::IDC_START))
+            panel.OnCommand(ids::IDC_START);
+    });
+    timer->start();
+}
+
+} // namespace
+
+int RunPanel(int family, const AppOptions &options)
+{
+    if (!IsValidFamily(family))
+        return 2;
+    const FamilyInfo &info = kFamilies[static_cast<size_t>(family)];
+
+    std::unique_ptr<CSimServer> sim;
+    std::unique_ptr<QTemporaryDir> scratchDir;
+    std::unique_ptr<CPrefStore> scratchStore;
+    CSimulatePresenter presenter;
+    if (options.simulate) {
+        const std::string model = options.simModel.isEmpty()
+                                      ? std::string(info.simModel)
+                                      : options.simModel.toStdString();
+        sim = std::make_unique<CSimServer>();
+        sim->SetModel(model);
+        // The picture must fit the panel that shows it, whatever the model text says.
+        sim->SetFamily(info.panel == PanelKind::LK ? SimFamily::Lk : SimFamily::Kkc);
+        if (!sim->Start(kLoopback, 0)) {
+            std::fprintf(stderr, "klremote: the simulated instrument could not be started\n");
+            return 1;
+        }
+        scratchDir = std::make_unique<QTemporaryDir>();
+        if (!scratchDir->isValid()) {
+            std::fprintf(stderr, "klremote: no temporary folder for the simulated run\n");
+            return 1;
+        }
+        scratchStore = MakeScratchStore(*scratchDir);
+    }
+
+    std::unique_ptr<CRemoteDlg> panel =
+        MakePanel(family, scratchStore.get(), options.simulate ? &presenter : nullptr);
+    if (!options.logDir.isEmpty())
+        panel->SetLogFolder(options.logDir);
+    if (sim) {
+        const auto port = static_cast<std::uint16_t>(sim->Port());
+        panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+        // Once the window is up and its own initialisation has run.
+        QTimer::singleShot(0, panel.get(),
+                           [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
+    }
+    const int result = panel->exec();
+    (void)result;
+    // The window, its link and its workers go before the instrument they talk to.
+    panel.reset();
+    if (sim)
+        sim->Stop();
+    return 0;
+}

@@ -1,0 +1,65 @@
+#include "AppOptions.h"
+#include "CRemoteApp.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <cstdio>
+
+namespace {
+
+QStringList ArgumentsOf(int argc, char **argv)
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
+int Print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    if (!bytes.endsWith('\n'))
+        std::fputc('\n', stream);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CRemoteApp::SetIdentity();
+
+    // Help and version need no display.
+    if (WantsTextOnly(ArgumentsOf(argc, argv))) {
+        QCoreApplication core(argc, argv);
+        AppOptions options;
+        const ParseResult parsed = ParseAppOptions(core.arguments(), options);
+        if (parsed.outcome == ParseOutcome::Error) {
+            Print(stderr, QStringLiteral("klremote: ") + parsed.text);
+            return 2;
+        }
+        return Print(stdout, parsed.text);
+    }
+
+    // Whole-number scale factors only: the instrument's screen and the panel art stay
+    // pixel-exact (each pixel doubled at 200 %) instead of being resampled at 125 or 150 %.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+    CRemoteApp app(argc, argv);
+
+    AppOptions options;
+    const ParseResult parsed = ParseAppOptions(app.arguments(), options);
+    switch (parsed.outcome) {
+    case ParseOutcome::Run:
+        return app.Run(options);
+    case ParseOutcome::Help:
+    case ParseOutcome::Version:
+        return Print(stdout, parsed.text);
+    case ParseOutcome::Error:
+        break;
+    }
+    Print(stderr, QStringLiteral("klremote: ") + parsed.text +
+                      QStringLiteral("\nTry 'klremote --help'."));
+    return 2;
+}
