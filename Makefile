@@ -3,6 +3,7 @@ PRESET ?= dev
 WERROR ?= OFF
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build test demo fuzz asan tsan release format clean
 
@@ -22,6 +23,19 @@ test: build
 
 demo: build
 	build/bin/klremote --simulate
+
+# Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>.
+fuzz:
+	cmake --preset fuzz $(CMAKE_FLAGS)
+	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
+	@for bin in build-fuzz/bin/fuzz_*; do \
+	  [ -x "$$bin" ] || continue; \
+	  name=$${bin##*/fuzz_}; \
+	  mkdir -p build-fuzz/corpus/$$name; \
+	  if [ -d fuzz/corpus/$$name ]; then cp -n fuzz/corpus/$$name/* build-fuzz/corpus/$$name/; fi; \
+	  echo "== fuzz_$$name for $(FUZZ_SECONDS) s"; \
+	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$name || exit 1; \
+	done
 
 asan:
 	$(MAKE) test PRESET=asan
