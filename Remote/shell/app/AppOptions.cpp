@@ -117,8 +117,7 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
         bool ok = false;
         const QString text = values.constLast().trimmed();
         const int family = text.toInt(&ok, 10);
-        if (values.size() != 1 || !ok || !IsValidFamily(family) ||
-            text.size() != 1) {
+        if (values.size() != 1 || !ok || !IsValidFamily(family) || text.size() != 1) {
             result.outcome = ParseOutcome::Error;
             result.text = QStringLiteral("--family takes 0, 1 or 2, not '%1'.")
                               .arg(values.join(QLatin1Char(' ')));
@@ -132,9 +131,9 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
         options.simModel = parser.values(QString::fromLatin1(kSimulate)).constLast().trimmed();
         // The model text travels in a fixed-size identification reply.
         constexpr int kMaxModelChars = 31;
-        const bool printable = std::all_of(options.simModel.cbegin(), options.simModel.cend(),
-                                           [](QChar c) { return c.unicode() > 0x20 &&
-                                                                c.unicode() < 0x7F; });
+        const bool printable =
+            std::all_of(options.simModel.cbegin(), options.simModel.cend(),
+                        [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7F; });
         if (options.simModel.size() > kMaxModelChars || !printable) {
             result.outcome = ParseOutcome::Error;
             result.text = QStringLiteral("--simulate takes a model name of at most %1 printable "

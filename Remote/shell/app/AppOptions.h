@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-struct AppOptions {
+struct AppOptions
+{
     // -1: ask with the "Select Model" dialog; 0..2: open that family's panel at once.
     int family = -1;
     // Run against the in-process simulated instrument on the loopback interface.
@@ -15,9 +16,16 @@ struct AppOptions {
     QString logDir;
 };
 
-enum class ParseOutcome { Run, Help, Version, Error };
+enum class ParseOutcome
+{
+    Run,
+    Help,
+    Version,
+    Error
+};
 
-struct ParseResult {
+struct ParseResult
+{
     ParseOutcome outcome = ParseOutcome::Run;
     // Help or version text for the operator, or the error message.
     QString text;

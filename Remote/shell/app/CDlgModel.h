@@ -9,10 +9,15 @@ class QGroupBox;
 class QPushButton;
 class QRadioButton;
 
-class CDlgModel : public QDialog {
+class CDlgModel : public QDialog
+{
     Q_OBJECT
 public:
-    enum { IDD = 240, IDC_RADIO_FIRST = 1071 };
+    enum
+    {
+        IDD = 240,
+        IDC_RADIO_FIRST = 1071
+    };
 
     explicit CDlgModel(QWidget *parent = nullptr);
 

@@ -6,7 +6,8 @@
 
 #include <QApplication>
 
-class CRemoteApp : public QApplication {
+class CRemoteApp : public QApplication
+{
     Q_OBJECT
 public:
     CRemoteApp(int &argc, char **argv);

@@ -4,13 +4,18 @@
 #include <array>
 #include <string_view>
 
-enum class PanelKind { LK, KKC };
+enum class PanelKind
+{
+    LK,
+    KKC
+};
 
-struct FamilyInfo {
-    int radioId;                  // control ID of its radio button in "Select Model"
-    std::string_view label;       // the radio button's text
-    PanelKind panel;              // the front-panel window it opens
-    std::string_view simModel;    // what the simulated instrument reports when none is named
+struct FamilyInfo
+{
+    int radioId;               // control ID of its radio button in "Select Model"
+    std::string_view label;    // the radio button's text
+    PanelKind panel;           // the front-panel window it opens
+    std::string_view simModel; // what the simulated instrument reports when none is named
 };
 
 // The index of a family is its position here, which is also the position of its radio

@@ -24,7 +24,8 @@ constexpr int kConnectPollMs = 50;
 
 // During the automatic connect of a simulated run the "Connected" box would only stand
 // between the operator and the live screen; every later message is shown as usual.
-class CSimulatePresenter : public CSessionPresenter {
+class CSimulatePresenter : public CSessionPresenter
+{
 public:
     void Message(QWidget *parent, const QString &text) override
     {
@@ -59,8 +60,7 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
     return std::make_unique<CPrefStore>(path);
 }
 
-std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store,
-                                      CSessionPresenter *presenter)
+std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store, CSessionPresenter *presenter)
 {
     if (kFamilies[static_cast<size_t>(family)].panel == PanelKind::LK)
         return std::make_unique<CRemoteDlgLK>(store, presenter);
@@ -99,9 +99,8 @@ int RunPanel(int family, const AppOptions &options)
     std::unique_ptr<CPrefStore> scratchStore;
     CSimulatePresenter presenter;
     if (options.simulate) {
-        const std::string model = options.simModel.isEmpty()
-                                      ? std::string(info.simModel)
-                                      : options.simModel.toStdString();
+        const std::string model = options.simModel.isEmpty() ? std::string(info.simModel)
+                                                             : options.simModel.toStdString();
         sim = std::make_unique<CSimServer>();
         sim->SetModel(model);
         // The picture must fit the panel that shows it, whatever the model text says.

@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     case ParseOutcome::Error:
         break;
     }
-    Print(stderr, QStringLiteral("klremote: ") + parsed.text +
-                      QStringLiteral("\nTry 'klremote --help'."));
+    Print(stderr,
+          QStringLiteral("klremote: ") + parsed.text + QStringLiteral("\nTry 'klremote --help'."));
     return 2;
 }
