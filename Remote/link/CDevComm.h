@@ -7,7 +7,10 @@
 #include "IUsbBlockDevice.h"
 #include "Protocol.h"
 
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,7 +18,8 @@
 #include <thread>
 #include <vector>
 
-class CDevComm {
+class CDevComm
+{
 public:
     CDevComm();
     ~CDevComm();
@@ -26,8 +30,8 @@ public:
     void Init(IDevCommOwner *owner);
 
     void SetHostAddress(const std::string &host);
-    void SetPort(std::uint16_t port);          // 66 unless told otherwise
-    void SetConnectTimeoutMs(int ms);          // about 10 s by default
+    void SetPort(std::uint16_t port); // 66 unless told otherwise
+    void SetConnectTimeoutMs(int ms); // about 10 s by default
 
     int ConnectTcp();  // 1 connected; 0 failed with STR_DEVCOM_ERR_CHKCABLE
     int ConnectTcp6(); // same, over IPv6
@@ -52,15 +56,26 @@ public:
     void GetErrorText(std::string &text) const;
     std::string ErrorText() const;
 
+    // Longest wait for data in one of the five receive attempts of a packet; the default
+    // gives a silent peer about four seconds.
+    void SetReceiveAttemptMs(int ms);
+
     // USB. The factory decides which device is opened (platform back-end by default).
     void SetUsbDeviceFactory(UsbDeviceFactory factory);
+    // "vvvv:pppp[,vvvv:pppp...]": the devices the libusb back-end looks for.
+    void SetUsbIds(const std::string &ids);
+    // Bound of one block read; a read that times out delivered nothing.
+    void SetUsbReadTimeoutMs(int ms);
+    int UsbBusy() const { return m_bUsbBusy.load(); }
     int OpenUsb(IDevCommOwner *owner); // 1 opened and reader running; -1 failed
     void CloseUsb();
     int UsbSendPacket(std::uint8_t code, const std::uint8_t *payload, int length, int wakeReader);
     int UsbRequestFile(std::uint8_t code, const std::string &name);
     int UsbSendTextCommand(const std::string &text);
     int UsbReadReply(); // 100 complete; -1 failure
-    // Stops the reader thread in order and joins it; the device stays open.
+    // Stops the reader thread in order and joins it; the device stays open. OpenUsb,
+    // CloseUsb and StopUsbReader wait for a read the reader thread is doing: never call them
+    // while holding LockExchange().
     void StopUsbReader();
 
     // One request/reply exchange is never interleaved with another: hold this lock for
@@ -72,10 +87,57 @@ public:
     int m_nOperation = 0;
 
 private:
-    // (private members are the implementer's; names follow the design where it has them:
-    // m_strError, m_socket, m_bConnected, m_pPacket, m_pRecv, m_pReply, m_nLeftover,
-    // m_nReplyLength, the decoded packet, the expected index, the reader thread and its
-    // events, the USB device, m_bUsbBusy, m_strHost)
+    void EnsureBuffers();
+    // Empties everything a reply is collected in; every request starts from here.
+    void ResetReceiveState();
+    int SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
+                     std::size_t length);
+    // One chunk from the socket into m_pRecv: bytes received, 0 when the deadline passed
+    // with nothing, -1 when the peer closed or the socket failed.
+    int ReceiveChunk(std::chrono::steady_clock::time_point deadline);
+    void UsbReaderMain();
+    // Both expect m_usbLifecycle to be held.
+    void StopReaderThread();
+    void ReleaseUsbDevice();
+
+    // Set by Init and OpenUsb, read by the USB reader thread.
+    std::atomic<IDevCommOwner *> m_pOwner{nullptr};
+    std::string m_strError;
+    CInterface m_socket;
     std::atomic<int> m_bConnected{0};
+    // Mirrors "a TCP socket is open" so that Disconnect can tell without the exchange lock.
+    std::atomic<bool> m_bTcpOpen{false};
+
+    // m_pPacket: the scanner's own collection buffer (400000 bytes, allocated with it).
+    std::unique_ptr<klr::CPacketScanner> m_pPacket;
+    std::vector<std::uint8_t> m_pRecv;
+    std::vector<std::uint8_t> m_pReply;
+    std::unique_ptr<klr::CReplyAssembler> m_assembler;
+    int m_nLeftover = 0;
+    int m_nLeftoverPos = 0; // where the leftover bytes start in m_pRecv
+    int m_nReplyLength = 0;
+    klr::DecodedPacket m_packet;
+    std::array<std::uint8_t, klr::kMaxTcpFrame> m_frame{};
+    std::array<std::uint8_t, klr::kUsbBlockSize> m_usbBlock{};
+    int m_nAttemptMs;
+
+    std::string m_strHost;
+
+    UsbDeviceFactory m_usbFactory;
+    std::string m_strUsbIds;
+    std::unique_ptr<IUsbBlockDevice> m_pUsbDevice;
+    std::atomic<int> m_bUsbBusy{0};
+    std::atomic<int> m_nUsbReadTimeoutMs;
+
+    // The reader thread's two events, as flags under one mutex.
+    std::mutex m_readerMutex;
+    std::condition_variable m_readerWake;
+    bool m_bReadRequest = false;
+    bool m_bStopReader = false;
+    std::thread m_readerThread;
+    std::atomic<std::thread::id> m_readerId{};
+    // Serialises OpenUsb, CloseUsb and StopUsbReader among themselves.
+    std::mutex m_usbLifecycle;
+
     mutable std::recursive_mutex m_exchange;
 };

@@ -1,0 +1,599 @@
+#include "CDevComm.h"
+
+#include "Diagnostic.h"
+#include "UsbPlatform.h"
+#include "UsbPure.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <system_error>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char *kDefaultHost = "127.0.0.1";
+constexpr std::size_t kBufferSize = 400000;
+
+// Link types of the socket object.
+constexpr int kLinkNone = 0;
+constexpr int kLinkIPv4 = 1;
+constexpr int kLinkIPv6 = 3;
+
+// Kinds of the outstanding request.
+constexpr int kOperationNone = 0;
+constexpr int kOperationConnect = 1;
+constexpr int kOperationNamed = 3;
+constexpr int kOperationPlain = 80;
+constexpr int kProgressIdle = 90;
+constexpr int kProgressComplete = 100;
+
+// A packet gets five receive attempts; each waits for data at most as long as 41 tries of
+// a 10 ms wait and a 10 ms pause would.
+constexpr int kReceiveAttempts = 5;
+constexpr int kDefaultAttemptMs = 41 * (10 + 10);
+
+// A USB send waits this many pauses for a reply read that is about to start.
+constexpr int kUsbBusyPauses = 12;
+constexpr auto kUsbBusyPause = std::chrono::milliseconds(100);
+
+constexpr const char *kTextTooLong = "Command text too long for one packet (%zu characters)\n";
+constexpr const char *kNoUsbDevice = "USB: no device for this system\n";
+constexpr const char *kUsbReopenFromReader = "USB: cannot reopen from the reader thread\n";
+constexpr const char *kUsbThreadFailed = "USB: the reader thread could not be started\n";
+
+bool IsTcpLink(int linkType)
+{
+    return linkType == kLinkIPv4 || linkType == kLinkIPv6;
+}
+
+} // namespace
+
+CDevComm::CDevComm()
+    : m_nAttemptMs(kDefaultAttemptMs), m_strHost(kDefaultHost),
+      m_nUsbReadTimeoutMs(klr::kUsbReadTimeoutMs)
+{}
+
+CDevComm::~CDevComm()
+{
+    std::lock_guard life(m_usbLifecycle);
+    StopReaderThread();
+    auto lock = LockExchange();
+    ReleaseUsbDevice();
+}
+
+std::unique_lock<std::recursive_mutex> CDevComm::LockExchange()
+{
+    return std::unique_lock<std::recursive_mutex>(m_exchange);
+}
+
+void CDevComm::EnsureBuffers()
+{
+    if (m_pPacket) {
+        return;
+    }
+    m_pPacket = std::make_unique<klr::CPacketScanner>();
+    m_pRecv.assign(kBufferSize, 0);
+    m_pReply.assign(kBufferSize, 0);
+    m_assembler = std::make_unique<klr::CReplyAssembler>(std::span<std::uint8_t>(m_pReply));
+}
+
+void CDevComm::Init(IDevCommOwner *owner)
+{
+    auto lock = LockExchange();
+    EnsureBuffers();
+    m_pOwner = owner;
+}
+
+void CDevComm::SetHostAddress(const std::string &host)
+{
+    auto lock = LockExchange();
+    m_strHost = host;
+}
+
+void CDevComm::SetPort(std::uint16_t port)
+{
+    m_socket.SetPort(port);
+}
+
+void CDevComm::SetConnectTimeoutMs(int ms)
+{
+    m_socket.SetConnectTimeoutMs(ms);
+}
+
+void CDevComm::SetReceiveAttemptMs(int ms)
+{
+    auto lock = LockExchange();
+    m_nAttemptMs = std::max(ms, 1);
+}
+
+int CDevComm::ConnectTcp()
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationConnect;
+    m_nLeftover = 0;
+    m_socket.m_nLinkType = kLinkIPv4;
+    const bool connected = m_socket.ConnectIPv4(m_strHost);
+    m_bTcpOpen = m_socket.IsOpen();
+    if (!connected) {
+        m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
+        return 0;
+    }
+    m_bConnected = 1;
+    return 1;
+}
+
+int CDevComm::ConnectTcp6()
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationConnect;
+    m_nLeftover = 0;
+    m_socket.m_nLinkType = kLinkIPv6;
+    const bool connected = m_socket.ConnectIPv6(m_strHost);
+    m_bTcpOpen = m_socket.IsOpen();
+    if (!connected) {
+        m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
+        return 0;
+    }
+    m_bConnected = 1;
+    return 1;
+}
+
+void CDevComm::Disconnect()
+{
+    // The window thread calls this while the refresh worker may be waiting for a reply:
+    // shutting the socket down first wakes that wait and fails the exchange at once, so
+    // the lock below is free within moments instead of after the reply time-out.
+    if (m_bTcpOpen.load()) {
+        m_socket.Shutdown();
+        auto lock = LockExchange();
+        if (IsTcpLink(m_socket.m_nLinkType)) {
+            m_socket.Close(false);
+        }
+        m_bTcpOpen = m_socket.IsOpen();
+    }
+    m_bConnected = 0;
+}
+
+void CDevComm::ResetReceiveState()
+{
+    EnsureBuffers();
+    m_pPacket->Reset();
+    m_assembler->Begin();
+    m_nLeftover = 0;
+    m_nLeftoverPos = 0;
+    m_nReplyLength = 0;
+}
+
+int CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
+                           std::size_t length)
+{
+    ResetReceiveState();
+    const std::span<const std::uint8_t> body(payload, length);
+    std::size_t frameLength = 0;
+    if (command == klr::kCommand) {
+        frameLength = klr::EncodeRequest(code, body, m_frame);
+    } else {
+        const auto frame = klr::EncodeFrame(command, code, 1, 0, body);
+        if (frame.size() <= m_frame.size()) {
+            std::copy(frame.begin(), frame.end(), m_frame.begin());
+            frameLength = frame.size();
+        }
+    }
+    int result = 0;
+    if (frameLength > 0 && IsTcpLink(m_socket.m_nLinkType)) {
+        result = m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
+    }
+    m_nLastSend = result;
+    m_nLeftover = 0;
+    return 1;
+}
+
+int CDevComm::SendRequest(std::uint8_t command, std::uint8_t code)
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationPlain;
+    return SendTcpFrame(command, code, nullptr, 0);
+}
+
+int CDevComm::RequestFile(std::uint8_t command, std::uint8_t code, const std::string &name,
+                          std::uint32_t value)
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationNamed;
+    const auto payload = klr::MakeNamedPayload(name, value);
+    return SendTcpFrame(command, code, payload.data(), payload.size());
+}
+
+int CDevComm::SendTextCommand(std::uint8_t command, std::uint8_t code, const std::string &text)
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationNamed;
+    std::array<std::uint8_t, klr::kTextPayloadSize> payload{};
+    if (!klr::MakeTextPayload(text, payload)) {
+        // A cut command could mean something else to the instrument: send nothing.
+        klr::DiagnosticF(kTextTooLong, text.size());
+        ResetReceiveState();
+        m_nLastSend = 0;
+        return 1;
+    }
+    return SendTcpFrame(command, code, payload.data(), payload.size());
+}
+
+int CDevComm::ReceiveChunk(Clock::time_point deadline)
+{
+    if (!IsTcpLink(m_socket.m_nLinkType)) {
+        return -1;
+    }
+    for (;;) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return 0;
+        }
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        if (!m_socket.WaitReadable(static_cast<int>(ms))) {
+            continue;
+        }
+        const int n = m_socket.RecvWithTimeout(0, static_cast<int>(m_pRecv.size()), m_pRecv.data());
+        if (n != 0) {
+            return n;
+        }
+    }
+}
+
+int CDevComm::ReceivePacket()
+{
+    auto lock = LockExchange();
+    EnsureBuffers();
+    m_pPacket->Reset();
+    bool received = false;
+    for (int attempt = 0; attempt < kReceiveAttempts; ++attempt) {
+        // Data is taken the moment it arrives; only the waiting is bounded per attempt.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAttemptMs);
+        for (;;) {
+            const std::uint8_t *data = nullptr;
+            int length = 0;
+            if (m_nLeftover > 0) {
+                data = m_pRecv.data() + m_nLeftoverPos;
+                length = m_nLeftover;
+                m_nLeftover = 0;
+                m_nLeftoverPos = 0;
+            } else {
+                length = ReceiveChunk(deadline);
+                if (length <= 0) {
+                    break;
+                }
+                received = true;
+                data = m_pRecv.data();
+            }
+            std::size_t consumed = 0;
+            const auto result = m_pPacket->Feed({data, static_cast<std::size_t>(length)}, consumed);
+            if (result == klr::CPacketScanner::Result::Error) {
+                m_strError = m_pPacket->Error();
+                return -1;
+            }
+            if (result == klr::CPacketScanner::Result::Packet) {
+                const auto error = klr::DecodePacket(m_pPacket->Packet(), m_packet);
+                if (!error.empty()) {
+                    m_strError = error;
+                    return -1;
+                }
+                if (consumed < static_cast<std::size_t>(length)) {
+                    m_nLeftoverPos =
+                        static_cast<int>(data - m_pRecv.data()) + static_cast<int>(consumed);
+                    m_nLeftover = length - static_cast<int>(consumed);
+                }
+                return received ? 2 : 1;
+            }
+        }
+    }
+    m_strError = klr::STR_ERROR_TIMEOUT;
+    return -1;
+}
+
+int CDevComm::PollReply()
+{
+    auto lock = LockExchange();
+    if (m_nOperation != kOperationConnect && m_nOperation != kOperationNamed &&
+        m_nOperation != kOperationPlain) {
+        return kProgressIdle;
+    }
+    for (;;) {
+        const int received = ReceivePacket();
+        if (received < 0) {
+            return -1;
+        }
+        const auto result = m_assembler->Add(m_packet);
+        m_nReplyLength = static_cast<int>(m_assembler->Length());
+        if (result == klr::CReplyAssembler::Result::Error) {
+            m_strError = m_assembler->Error();
+            return -1;
+        }
+        if (result == klr::CReplyAssembler::Result::Complete) {
+            return kProgressComplete;
+        }
+        // A packet taken from bytes already held reports no progress of its own.
+        if (received == 2) {
+            return m_assembler->Progress();
+        }
+    }
+}
+
+const std::uint8_t *CDevComm::GetReplyData() const
+{
+    auto lock = std::unique_lock(m_exchange);
+    return m_pReply.data();
+}
+
+int CDevComm::GetReplyLength() const
+{
+    auto lock = std::unique_lock(m_exchange);
+    return m_nReplyLength;
+}
+
+void CDevComm::GetErrorText(std::string &text) const
+{
+    auto lock = std::unique_lock(m_exchange);
+    text = m_strError;
+}
+
+std::string CDevComm::ErrorText() const
+{
+    auto lock = std::unique_lock(m_exchange);
+    return m_strError;
+}
+
+// ---- USB ----
+
+void CDevComm::SetUsbDeviceFactory(UsbDeviceFactory factory)
+{
+    std::lock_guard life(m_usbLifecycle);
+    m_usbFactory = std::move(factory);
+}
+
+void CDevComm::SetUsbIds(const std::string &ids)
+{
+    std::lock_guard life(m_usbLifecycle);
+    m_strUsbIds = ids;
+}
+
+void CDevComm::SetUsbReadTimeoutMs(int ms)
+{
+    m_nUsbReadTimeoutMs = std::max(ms, 0);
+}
+
+void CDevComm::ReleaseUsbDevice()
+{
+    if (m_pUsbDevice) {
+        m_pUsbDevice->Close();
+        m_pUsbDevice.reset();
+    }
+}
+
+void CDevComm::StopReaderThread()
+{
+    if (!m_readerThread.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_readerMutex);
+        m_bStopReader = true;
+    }
+    m_readerWake.notify_all();
+    if (m_readerId.load() == std::this_thread::get_id()) {
+        // Asked from the reader itself (through the owner's callback): it ends once the
+        // callback returns and is joined by the next OpenUsb, CloseUsb or the destructor.
+        return;
+    }
+    m_readerThread.join();
+    m_readerId = std::thread::id();
+    std::lock_guard lock(m_readerMutex);
+    m_bStopReader = false;
+    m_bReadRequest = false;
+}
+
+void CDevComm::StopUsbReader()
+{
+    if (m_readerId.load() == std::this_thread::get_id()) {
+        std::lock_guard lock(m_readerMutex);
+        m_bStopReader = true;
+        return;
+    }
+    std::lock_guard life(m_usbLifecycle);
+    StopReaderThread();
+}
+
+int CDevComm::OpenUsb(IDevCommOwner *owner)
+{
+    std::lock_guard life(m_usbLifecycle);
+    StopReaderThread();
+    if (m_readerThread.joinable()) {
+        // Asked from the reader thread itself, which cannot be replaced while it runs.
+        klr::Diagnostic(kUsbReopenFromReader);
+        return -1;
+    }
+    {
+        auto lock = LockExchange();
+        EnsureBuffers();
+        ReleaseUsbDevice();
+        m_pOwner = owner;
+        {
+            std::lock_guard reader(m_readerMutex);
+            m_bReadRequest = false;
+            m_bStopReader = false;
+        }
+        m_bUsbBusy = 0;
+
+        std::unique_ptr<IUsbBlockDevice> device =
+            m_usbFactory ? m_usbFactory() : CreatePlatformUsbDevice(m_strUsbIds);
+        if (!device) {
+            klr::Diagnostic(kNoUsbDevice);
+            return -1;
+        }
+        if (!device->Open()) {
+            return -1;
+        }
+        m_pUsbDevice = std::move(device);
+
+        // The instrument expects this unframed block first; no reply comes for it.
+        const klr::UsbBlock lanCommand = klr::MakeLanCommandBlock();
+        if (const int pause = m_pUsbDevice->OpenPauseMs(); pause > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        }
+        m_pUsbDevice->WriteBlock(lanCommand.data());
+    }
+    try {
+        m_readerThread = std::thread(&CDevComm::UsbReaderMain, this);
+    } catch (const std::system_error &) {
+        klr::Diagnostic(kUsbThreadFailed);
+        auto lock = LockExchange();
+        ReleaseUsbDevice();
+        m_bConnected = 0;
+        return -1;
+    }
+    return 1;
+}
+
+void CDevComm::CloseUsb()
+{
+    std::lock_guard life(m_usbLifecycle);
+    StopReaderThread();
+    auto lock = LockExchange();
+    ReleaseUsbDevice();
+    m_bConnected = 0;
+}
+
+void CDevComm::UsbReaderMain()
+{
+    m_readerId = std::this_thread::get_id();
+    {
+        auto lock = LockExchange();
+        if (!m_pUsbDevice) {
+            return;
+        }
+    }
+    for (;;) {
+        {
+            std::unique_lock lock(m_readerMutex);
+            m_readerWake.wait(lock, [this] { return m_bStopReader || m_bReadRequest; });
+            if (m_bStopReader) {
+                return;
+            }
+            m_bReadRequest = false;
+        }
+        if (UsbReadReply() > 0) {
+            if (IDevCommOwner *owner = m_pOwner.load()) {
+                owner->SetScreenReady(1);
+            }
+        }
+    }
+}
+
+int CDevComm::UsbSendPacket(std::uint8_t code, const std::uint8_t *payload, int length,
+                            int wakeReader)
+{
+    // A reply read about to start holds the device; wait for it a little, then give up
+    // and clear the flag so that the next send is not held up again.
+    for (int pauses = 0; m_bUsbBusy.load() == 1; ++pauses) {
+        if (pauses == kUsbBusyPauses) {
+            m_bUsbBusy = 0;
+            return 0;
+        }
+        std::this_thread::sleep_for(kUsbBusyPause);
+    }
+
+    auto lock = LockExchange();
+    if (!m_pUsbDevice || length < 0 || (length > 0 && payload == nullptr)) {
+        return 0;
+    }
+    ResetReceiveState();
+    m_usbBlock.fill(0);
+    const std::size_t frameLength =
+        klr::EncodeRequest(code, {payload, static_cast<std::size_t>(length)}, m_usbBlock);
+    const bool written = frameLength > 0 && m_pUsbDevice->WriteBlock(m_usbBlock.data());
+    if (wakeReader == 1) {
+        {
+            std::lock_guard reader(m_readerMutex);
+            m_bReadRequest = true;
+        }
+        m_readerWake.notify_all();
+    }
+    m_nLeftover = 0;
+    return written ? 1 : 0;
+}
+
+int CDevComm::UsbRequestFile(std::uint8_t code, const std::string &name)
+{
+    {
+        auto lock = LockExchange();
+        m_nOperation = kOperationNamed;
+    }
+    const auto payload = klr::MakeNamedPayload(name, klr::kMaxScreenSize);
+    return UsbSendPacket(code, payload.data(), static_cast<int>(payload.size()), 0);
+}
+
+int CDevComm::UsbSendTextCommand(const std::string &text)
+{
+    std::array<std::uint8_t, klr::kTextPayloadSize> payload{};
+    if (!klr::MakeTextPayload(text, payload)) {
+        klr::DiagnosticF(kTextTooLong, text.size());
+        return 0;
+    }
+    {
+        auto lock = LockExchange();
+        m_nOperation = kOperationNamed;
+    }
+    return UsbSendPacket(klr::REQ_CMD, payload.data(), static_cast<int>(payload.size()), 0);
+}
+
+int CDevComm::UsbReadReply()
+{
+    auto lock = LockExchange();
+    if (!m_pUsbDevice) {
+        return -1;
+    }
+    EnsureBuffers();
+    m_assembler->Begin();
+    m_nReplyLength = 0;
+    m_bUsbBusy = 1;
+    bool first = true;
+    for (;;) {
+        klr::FillReadSentinel(m_usbBlock.data());
+        const bool delivered = m_pUsbDevice->ReadBlock(m_usbBlock.data(), m_nUsbReadTimeoutMs);
+        if (first) {
+            m_bUsbBusy = 0;
+            first = false;
+        }
+        if (!delivered) {
+            m_strError = klr::STR_ERROR_PACKET;
+            return -1;
+        }
+        // One packet per block, starting at byte 0; whatever follows its end is padding.
+        m_pPacket->Reset();
+        std::size_t consumed = 0;
+        const auto scanned = m_pPacket->Feed(m_usbBlock, consumed);
+        if (scanned == klr::CPacketScanner::Result::Error) {
+            m_strError = m_pPacket->Error();
+            return -1;
+        }
+        if (scanned == klr::CPacketScanner::Result::NeedMore) {
+            m_pPacket->Reset();
+            m_strError = klr::STR_ERROR_PACKET;
+            return -1;
+        }
+        if (const auto error = klr::DecodePacket(m_pPacket->Packet(), m_packet); !error.empty()) {
+            m_strError = error;
+            return -1;
+        }
+        const auto added = m_assembler->Add(m_packet);
+        m_nReplyLength = static_cast<int>(m_assembler->Length());
+        if (added == klr::CReplyAssembler::Result::Error) {
+            m_strError = m_assembler->Error();
+            return -1;
+        }
+        if (added == klr::CReplyAssembler::Result::Complete) {
+            return kProgressComplete;
+        }
+    }
+}
