@@ -284,10 +284,7 @@ bool CSimPanelState::ApplyKey(std::string_view name)
         break;
     case KeyAction::Peak:
         OpenMenu(SimMenu::Peak);
-        m_markerOn = true;
-        m_markerMHz = m_signalMHz;
-        m_markerAtPeak = true;
-        SetStatus("Peak Search");
+        PeakSearch();
         break;
     case KeyAction::Digit:
         EntryChar(static_cast<char>('0' + it->arg));
@@ -407,19 +404,14 @@ void CSimPanelState::SoftKey(int index)
         } else if (index == 3) {
             m_markerOn = false;
         } else if (index == 4) {
-            m_markerOn = true;
-            m_markerMHz = m_signalMHz;
-            m_markerAtPeak = true;
+            PeakSearch();
         } else if (index == 6) {
             BeginEntry(SimEntryTarget::MarkerFreq);
         }
         break;
     case SimMenu::Peak:
-        if (index == 0) {
-            m_markerOn = true;
-            m_markerMHz = m_signalMHz;
-            m_markerAtPeak = true;
-        }
+        if (index == 0)
+            PeakSearch();
         break;
     case SimMenu::Mode:
         if (index < MeasurementCount()) {
@@ -431,6 +423,17 @@ void CSimPanelState::SoftKey(int index)
     case SimMenu::None:
         break;
     }
+}
+
+void CSimPanelState::PeakSearch()
+{
+    m_markerOn = true;
+    const double lo = m_centerMHz - m_spanMHz / 2;
+    const double hi = m_centerMHz + m_spanMHz / 2;
+    // Only the signal on screen can be found; otherwise the noise peaks nowhere in particular.
+    m_markerAtPeak = m_signalMHz >= lo && m_signalMHz <= hi;
+    m_markerMHz = m_markerAtPeak ? m_signalMHz : m_centerMHz;
+    SetStatus(m_markerAtPeak ? "Peak Search" : "Peak Search: no signal in span");
 }
 
 void CSimPanelState::BeginEntry(SimEntryTarget target)

@@ -104,6 +104,7 @@ private:
     bool ApplyTouch(std::string_view args);
     void OpenMenu(SimMenu menu);
     void SoftKey(int index);
+    void PeakSearch();
     void BeginEntry(SimEntryTarget target);
     void EntryChar(char c);
     void CommitEntry();

@@ -1,0 +1,57 @@
+// One connection to an instrument for the command-line client: connect and identify as a
+// panel does, then fetch screens and send key commands. Every failure leaves the link's
+// error text (or the session's own) in Error().
+#pragma once
+
+#include "CDevComm.h"
+#include "CliOptions.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CSimInstrument;
+
+class CCliSession : public IDevCommOwner
+{
+public:
+    explicit CCliSession(const CliOptions &options);
+    ~CCliSession();
+    CCliSession(const CCliSession &) = delete;
+    CCliSession &operator=(const CCliSession &) = delete;
+
+    // Opens the carrier and asks for the identification; the text is kept up to its NUL.
+    bool Connect();
+    // Opens the carrier again after a failed exchange (TCP only; USB stays open).
+    bool Reconnect();
+    bool FetchScreen(std::vector<std::uint8_t> &jpeg);
+    bool SendKey(const std::string &text);
+    void Close();
+
+    const std::string &Identification() const { return m_identification; }
+    const std::string &Error() const { return m_error; }
+
+    void SetScreenReady(int value) override;
+
+private:
+    bool OpenCarrier();
+    bool IdentifyTcp();
+    bool IdentifyUsb();
+    bool PollToCompletion();
+    bool CopyReply(std::vector<std::uint8_t> &out);
+    bool Fail(const std::string &text);
+    bool FailWithLinkError(const char *fallback);
+
+    CliOptions m_options;
+    // Declared before the link: the simulated device calls into it until the link is gone.
+    std::unique_ptr<CSimInstrument> m_sim;
+    CDevComm m_link;
+    std::string m_identification;
+    std::string m_error;
+    std::mutex m_readyMutex;
+    std::condition_variable m_readyChanged;
+    int m_nScreenReady = 1;
+};

@@ -1,0 +1,201 @@
+#include "CliOptions.h"
+
+#include <cctype>
+#include <charconv>
+
+const char *const kCliUsage =
+    "usage: klremote-cli [--method tcp|tcp6|usb] [--host ADDRESS] [--port N]\n"
+    "                    [--usb-id VVVV:PPPP] COMMAND [ARGS]\n"
+    "  info                        print the identification text and a newline\n"
+    "  screenshot FILE             fetch \"currentdisp.jpg\" and write the reply bytes to FILE;\n"
+    "                              a FILE ending in .png is decoded and saved as PNG instead\n"
+    "  key TEXT [TEXT...]          send each text as a key command (line feed appended), in order\n"
+    "  watch [-n COUNT] [--interval MS] [--out DIR]\n"
+    "                              fetch COUNT screens (default 10), at most one per MS\n"
+    "                              (default 500, 0 = back to back); print one line per frame and\n"
+    "                              a summary; with --out, save each frame into DIR\n"
+    "Defaults: --method tcp, --host 127.0.0.1, --port 66.\n"
+    "Testing aid: --usb-sim[=MODEL] with --method usb talks to an in-process simulated\n"
+    "instrument through a simulated USB device instead of real hardware.\n"
+    "Exit status: 0 success, 1 link failure (\"error: TEXT\" on standard error), 2 usage error.\n";
+
+namespace {
+
+bool ParseInt(const std::string &text, long lo, long hi, long &value)
+{
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return !text.empty() && ec == std::errc() && ptr == end && value >= lo && value <= hi;
+}
+
+} // namespace
+
+bool IsUsbId(const std::string &text)
+{
+    if (text.size() != 9 || text[4] != ':')
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != 4 && !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
+bool IsKeyText(const std::string &text)
+{
+    if (text.empty() || text.size() > kMaxKeyText)
+        return false;
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, std::string &error)
+{
+    std::size_t i = 0;
+    auto value = [&](const std::string &option, std::string &out) {
+        if (i + 1 >= args.size()) {
+            error = "missing value for " + option;
+            return false;
+        }
+        out = args[++i];
+        return true;
+    };
+
+    // Options of the link come before the command.
+    for (; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        }
+        if (arg == "--method") {
+            if (!value(arg, v))
+                return false;
+            if (v == "tcp") {
+                options.method = CliMethod::Tcp;
+            } else if (v == "tcp6") {
+                options.method = CliMethod::Tcp6;
+            } else if (v == "usb") {
+                options.method = CliMethod::Usb;
+            } else {
+                error = "unknown method: " + v;
+                return false;
+            }
+        } else if (arg == "--host") {
+            if (!value(arg, v))
+                return false;
+            if (v.empty()) {
+                error = "empty host";
+                return false;
+            }
+            options.host = v;
+        } else if (arg == "--port") {
+            long port = 0;
+            if (!value(arg, v))
+                return false;
+            if (!ParseInt(v, 1, 65535, port)) {
+                error = "bad port: " + v;
+                return false;
+            }
+            options.port = static_cast<std::uint16_t>(port);
+        } else if (arg == "--usb-id") {
+            if (!value(arg, v))
+                return false;
+            if (!IsUsbId(v)) {
+                error = "bad USB id (want VVVV:PPPP): " + v;
+                return false;
+            }
+            options.usbIds = v;
+        } else if (arg == "--usb-sim") {
+            options.usbSim = std::string();
+        } else if (arg.starts_with("--usb-sim=")) {
+            options.usbSim = arg.substr(std::string("--usb-sim=").size());
+        } else if (arg.starts_with("-")) {
+            error = "unknown option: " + arg;
+            return false;
+        } else {
+            break;
+        }
+    }
+    if (options.usbSim && options.method != CliMethod::Usb) {
+        error = "--usb-sim needs --method usb";
+        return false;
+    }
+    if (i >= args.size()) {
+        error = "no command";
+        return false;
+    }
+
+    const std::string &command = args[i++];
+    const std::size_t rest = args.size() - i;
+    if (command == "info") {
+        options.command = CliCommand::Info;
+        if (rest != 0) {
+            error = "info takes no arguments";
+            return false;
+        }
+    } else if (command == "screenshot") {
+        options.command = CliCommand::Screenshot;
+        if (rest != 1 || args[i].empty()) {
+            error = "screenshot takes one FILE";
+            return false;
+        }
+        options.file = args[i];
+    } else if (command == "key") {
+        options.command = CliCommand::Key;
+        if (rest == 0) {
+            error = "key takes at least one TEXT";
+            return false;
+        }
+        for (; i < args.size(); ++i) {
+            if (!IsKeyText(args[i])) {
+                error = "not a key text (printable ASCII, 1 to 126 characters): " + args[i];
+                return false;
+            }
+            options.keys.push_back(args[i]);
+        }
+    } else if (command == "watch") {
+        options.command = CliCommand::Watch;
+        for (; i < args.size(); ++i) {
+            const std::string &arg = args[i];
+            std::string v;
+            long n = 0;
+            if (arg == "-n") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 1, 1000000, n)) {
+                    error = "bad count: " + v;
+                    return false;
+                }
+                options.count = static_cast<int>(n);
+            } else if (arg == "--interval") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 0, 3600000, n)) {
+                    error = "bad interval: " + v;
+                    return false;
+                }
+                options.intervalMs = static_cast<int>(n);
+            } else if (arg == "--out") {
+                if (!value(arg, v))
+                    return false;
+                if (v.empty()) {
+                    error = "empty output folder";
+                    return false;
+                }
+                options.outDir = v;
+            } else {
+                error = "unknown watch argument: " + arg;
+                return false;
+            }
+        }
+    } else {
+        error = "unknown command: " + command;
+        return false;
+    }
+    return true;
+}

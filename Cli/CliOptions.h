@@ -1,0 +1,50 @@
+// Command line of klremote-cli, parsed without side effects.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CliMethod
+{
+    Tcp,
+    Tcp6,
+    Usb
+};
+enum class CliCommand
+{
+    Info,
+    Screenshot,
+    Key,
+    Watch
+};
+
+struct CliOptions
+{
+    CliMethod method = CliMethod::Tcp;
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 66;
+    std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default
+    std::optional<std::string> usbSim; // simulated USB instrument with this model
+    CliCommand command = CliCommand::Info;
+    std::string file;              // screenshot
+    std::vector<std::string> keys; // key
+    int count = 10;                // watch
+    int intervalMs = 500;          // watch
+    std::string outDir;            // watch
+    bool help = false;
+};
+
+// Longest key text: with its line feed and terminating NUL it fills the 128-byte field.
+inline constexpr std::size_t kMaxKeyText = 126;
+
+extern const char *const kCliUsage;
+
+// Fills `options`; on a usage error returns false with `error` set.
+bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, std::string &error);
+
+// "VVVV:PPPP" with four hexadecimal digits on each side.
+bool IsUsbId(const std::string &text);
+// Printable ASCII, short enough for one text command.
+bool IsKeyText(const std::string &text);

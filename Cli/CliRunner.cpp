@@ -1,0 +1,173 @@
+#include "CliRunner.h"
+
+#include "CCliSession.h"
+#include "CliOptions.h"
+#include "CliStats.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitLink = 1;
+constexpr int kExitUsage = 2;
+
+// Gives the instrument a moment with the last key command before the socket goes away.
+constexpr auto kFlushPause = std::chrono::milliseconds(50);
+
+using Clock = std::chrono::steady_clock;
+
+int LinkError(std::ostream &err, const std::string &text)
+{
+    err << "error: " << text << "\n";
+    return kExitLink;
+}
+
+std::string Millis(double ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
+
+bool WriteFile(const std::string &path, const std::vector<std::uint8_t> &bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
+}
+
+bool EndsWithPng(const std::string &path)
+{
+    if (path.size() < 4)
+        return false;
+    std::string ext = path.substr(path.size() - 4);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".png";
+}
+
+int Screenshot(CCliSession &session, const std::string &path, std::ostream &err)
+{
+    std::vector<std::uint8_t> jpeg;
+    if (!session.FetchScreen(jpeg))
+        return LinkError(err, session.Error());
+    if (jpeg.empty())
+        return LinkError(err, "empty screen reply");
+    if (EndsWithPng(path)) {
+        QImage image;
+        if (!image.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPEG"))
+            return LinkError(err, "the screen reply is not a JPEG image");
+        if (!image.save(QString::fromStdString(path), "PNG"))
+            return LinkError(err, "cannot write " + path);
+        return kExitOk;
+    }
+    if (!WriteFile(path, jpeg))
+        return LinkError(err, "cannot write " + path);
+    return kExitOk;
+}
+
+int Keys(CCliSession &session, const std::vector<std::string> &keys, std::ostream &err)
+{
+    for (const std::string &key : keys) {
+        if (!session.SendKey(key))
+            return LinkError(err, session.Error());
+    }
+    std::this_thread::sleep_for(kFlushPause);
+    return kExitOk;
+}
+
+int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, std::ostream &err)
+{
+    if (!options.outDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.outDir, ec);
+        if (!std::filesystem::is_directory(options.outDir))
+            return LinkError(err, "cannot create " + options.outDir);
+    }
+    std::vector<double> times;
+    int failed = 0;
+    std::string lastError;
+    std::vector<std::uint8_t> jpeg;
+    auto nextStart = Clock::now();
+    for (int n = 1; n <= options.count; ++n) {
+        std::this_thread::sleep_until(nextStart);
+        const auto start = Clock::now();
+        nextStart = start + std::chrono::milliseconds(options.intervalMs);
+        const bool ok = session.FetchScreen(jpeg);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (!ok) {
+            ++failed;
+            lastError = session.Error();
+            out << "frame " << n << ": failed: " << lastError << "\n" << std::flush;
+            // A failed exchange may leave the stream mid-reply: start the next one afresh.
+            if (!session.Reconnect()) {
+                failed += options.count - n;
+                lastError = session.Error();
+                break;
+            }
+            continue;
+        }
+        times.push_back(ms);
+        out << "frame " << n << ": " << jpeg.size() << " bytes in " << Millis(ms) << " ms\n"
+            << std::flush;
+        if (!options.outDir.empty()) {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame_%04d.jpg", n);
+            const auto path = std::filesystem::path(options.outDir) / name;
+            if (!WriteFile(path.string(), jpeg))
+                return LinkError(err, "cannot write " + path.string());
+        }
+    }
+    const CliStats stats = Summarise(times);
+    out << "frames: " << options.count << ", failed: " << failed << ", median "
+        << Millis(stats.median) << " ms, p95 " << Millis(stats.p95) << " ms, max "
+        << Millis(stats.max) << " ms\n"
+        << std::flush;
+    if (failed > 0)
+        return LinkError(err, lastError);
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    CliOptions options;
+    std::string usageError;
+    if (!ParseCliOptions(args, options, usageError)) {
+        err << "klremote-cli: " << usageError << "\n" << kCliUsage;
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << kCliUsage;
+        return kExitOk;
+    }
+
+    CCliSession session(options);
+    if (!session.Connect())
+        return LinkError(err, session.Error());
+
+    switch (options.command) {
+    case CliCommand::Info:
+        out << session.Identification() << "\n" << std::flush;
+        return kExitOk;
+    case CliCommand::Screenshot:
+        return Screenshot(session, options.file, err);
+    case CliCommand::Key:
+        return Keys(session, options.keys, err);
+    case CliCommand::Watch:
+        return Watch(session, options, out, err);
+    }
+    return kExitUsage;
+}
