@@ -1,0 +1,41 @@
+// The painted rotary knob: dragging the pointer around its centre turns it one notch per
+// 30 degrees and sends one step command per notch passed.
+#pragma once
+
+#include "CQxButton.h"
+
+#include <QPoint>
+
+class CRemoteDlg;
+
+class CKnobButton : public CQxButton
+{
+    Q_OBJECT
+public:
+    explicit CKnobButton(QWidget *parent = nullptr, int controlId = 0);
+
+    // ids[0] the disabled face, ids[1..12] the faces of notches 1..12. The centre comes from
+    // the control's current size, so call it after placing the control.
+    void SetKnobGeometry(const int ids[13]);
+    int AngleFromPoint(int x, int y) const;
+    void StepTo(int angle);
+
+    int Position() const { return m_nPosition; }
+    bool IsDragging() const { return m_bDragging != 0; }
+    QPoint Center() const { return m_ptCenter; }
+
+    CRemoteDlg *m_pOwner = nullptr;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void LoadFaces();
+
+    int m_nImageIds[13] = {};
+    int m_nPosition = 1;
+    QPoint m_ptCenter;
+    unsigned char m_bDragging = 0;
+};

@@ -1,0 +1,40 @@
+#include "KnobGeometry.h"
+
+#include <cmath>
+
+namespace knob {
+
+int AngleFromPoint(int cx, int cy, int x, int y)
+{
+    const int dx = x - cx;
+    const int dy = y - cy;
+    if (dx == 0)
+        return dy < 0 ? 0 : 180;
+    double angle = 90.0 - std::atan(-static_cast<double>(dy) / dx) * 180.0 / 3.141592653589793;
+    if (dx < 0)
+        angle += 180.0;
+    while (angle < 0.0)
+        angle += 360.0;
+    while (angle >= 360.0)
+        angle -= 360.0;
+    return static_cast<int>(angle);
+}
+
+int NotchOfAngle(int angle)
+{
+    if (angle < 15 || angle >= 345)
+        return 1;
+    return 2 + (angle - 15) / 30;
+}
+
+int StepDelta(int from, int to)
+{
+    int d = to - from;
+    if (d == 11)
+        d = -1;
+    else if (d == -11)
+        d = 1;
+    return d;
+}
+
+} // namespace knob
