@@ -176,7 +176,8 @@ bool CanDrawText()
 QPainterPath KeyOutline(const KeyFaceSpec &spec)
 {
     using H = layout::KeyShape;
-    const QRectF r(0.5, 0.5, spec.size.width() - 1.0, spec.size.height() - 1.0);
+    const QSize b = spec.body.isEmpty() ? spec.size : spec.body.boundedTo(spec.size);
+    const QRectF r(0.5, 0.5, b.width() - 1.0, b.height() - 1.0);
     const double shortSide = std::min(r.width(), r.height());
     QPainterPath path;
     switch (spec.shape) {
@@ -286,10 +287,10 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
     if (IsArrowGlyph(spec.legend)) {
         const double size = std::min(capBox.width(), capBox.height()) * 0.42;
         p.fillPath(ArrowPath(spec.legend, centre, size), colours.legend);
-    } else if (!spec.legend.isEmpty()) {
+    } else if (!spec.legend.isEmpty() && CanDrawText()) {
         const bool digit = spec.legend.size() <= 3 && spec.style == layout::KeyStyle::Numeric;
         const double px =
-            digit ? capBox.height() * 0.46 : std::min(capBox.height() * 0.34, 13.0 * s);
+            digit ? capBox.height() * 0.46 : std::min(capBox.height() * 0.45, 13.0 * s);
         const QFont font = FitFont(spec.legend, px, capBox.width() - 6.0 * s, true, 6.0);
         DrawCentredText(p, capBox, spec.legend, font, colours.legend);
     }
@@ -301,17 +302,18 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
 
 // ---------------------------------------------------------------- knob
 
-QImage DrawKnob(int size, int notch)
+QImage DrawKnob(int size, int notch, int body)
 {
     QImage image(size, size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
     image.fill(Palette::WellFloor());
     const bool disabled = notch <= 0;
-    const double c = size / 2.0;
+    const int shown = (body > 0 && body < size) ? body : size;
+    const double c = shown / 2.0;
     const QPointF centre(c, c);
     const double outerR = c - 0.5;
-    const double s = size / 177.0;
+    const double s = shown / 177.0;
 
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -319,19 +321,23 @@ QImage DrawKnob(int size, int notch)
     QPainterPath outline;
     outline.addEllipse(centre, outerR, outerR);
 
-    // Knurled rim: ridges lit from the top left.
-    p.fillPath(outline, QColor(26, 27, 30));
-    const int ridges = std::max(36, static_cast<int>(std::lround(size * 0.42)) & ~1);
+    // Knurled rim: a ring lit from the top left, cut by fine grooves.
+    QLinearGradient rimFill(centre - QPointF(outerR, outerR), centre + QPointF(outerR, outerR));
+    rimFill.setColorAt(0.0, disabled ? QColor(96, 98, 102) : QColor(128, 132, 140));
+    rimFill.setColorAt(0.5, QColor(62, 64, 70));
+    rimFill.setColorAt(1.0, QColor(24, 25, 28));
+    p.fillPath(outline, rimFill);
+    const int grooves = std::max(40, static_cast<int>(std::lround(shown * 0.5)));
     const double rimInner = outerR * 0.84;
-    for (int i = 0; i < ridges; ++i) {
-        const double a = 2.0 * M_PI * i / ridges;
-        const double light = 0.5 + 0.5 * std::cos(a - 1.25 * M_PI);
-        const int g = static_cast<int>(std::lround(52 + 70 * light)) - (disabled ? 14 : 0);
-        QPen pen(QColor(g, g, g + 3), std::max(1.0, 2.2 * s), Qt::SolidLine, Qt::RoundCap);
-        p.setPen(pen);
+    for (int i = 0; i < grooves; ++i) {
+        const double a = 2.0 * M_PI * (i + 0.5) / grooves;
         const QPointF dir(std::sin(a), -std::cos(a));
-        p.drawLine(centre + dir * (rimInner + 1.5 * s), centre + dir * (outerR - 1.2 * s));
+        p.setPen(QPen(QColor(10, 10, 12, 210), std::max(0.9, 1.4 * s), Qt::SolidLine, Qt::FlatCap));
+        p.drawLine(centre + dir * rimInner, centre + dir * (outerR + 1.0));
     }
+    p.setPen(QPen(QColor(0, 0, 0, 120), 1.0));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(centre, outerR - 0.5, outerR - 0.5);
 
     // Skirt bevel between the rim and the cap.
     const double bevelR = outerR * 0.84;
@@ -536,7 +542,7 @@ void DrawBrand(QPainter &p, const QRectF &area, const QString &model, double sca
     QRectF top = area;
     top.setHeight(fm.height());
     p.drawText(top, align | Qt::AlignVCenter, QStringLiteral("QUORVEX"));
-    QFont line = LegendFont(9.0 * scale, false, false);
+    QFont line = LegendFont(std::max(7.0, 9.0 * scale), false, false);
     line.setLetterSpacing(QFont::AbsoluteSpacing, 0.8 * scale);
     p.setFont(line);
     p.setPen(Palette::Accent());

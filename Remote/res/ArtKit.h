@@ -39,6 +39,9 @@ enum class FaceState
 struct KeyFaceSpec
 {
     QSize size;
+    // The part of the face a button of the layout shows when it is smaller than the face
+    // (the truncated scaled rectangles); the key is drawn inside it. Empty: the whole face.
+    QSize body;
     layout::KeyStyle style = layout::KeyStyle::Function;
     layout::KeyShape shape = layout::KeyShape::Rounded;
     QString legend;
@@ -54,8 +57,9 @@ QPainterPath KeyOutline(const KeyFaceSpec &spec);
 QImage DrawKeyFace(const KeyFaceSpec &spec);
 
 // notch 1..12 puts the pointer at bearing 30 * (notch - 1) degrees clockwise from 12 o'clock;
-// notch 0 is the disabled knob.
-QImage DrawKnob(int size, int notch);
+// notch 0 is the disabled knob. The knob is drawn inside the top-left `body` pixels square when
+// its button is smaller than the picture (0: the whole picture).
+QImage DrawKnob(int size, int notch, int body = 0);
 
 // The moulded case filling the whole picture, with rounded corners and a bevel.
 void DrawCase(QImage &image, double scale);

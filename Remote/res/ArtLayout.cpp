@@ -137,6 +137,17 @@ QSize LkFaceSize(LkFaceClass cls, int scale)
     return {};
 }
 
+QSize LkButtonSize(LkFaceClass cls, int scale)
+{
+    const QSize full = LkFaceSize(cls, 0);
+    return {ScaleLen(full.width(), scale), ScaleLen(full.height(), scale)};
+}
+
+int LkKnobButton(int scale)
+{
+    return ScaleLen(kLkKnobSize[0], scale);
+}
+
 std::span<const LkKey> LkKeys()
 {
     return kLkKeys;

@@ -92,6 +92,10 @@ enum class LkFaceClass
 };
 
 QSize LkFaceSize(LkFaceClass cls, int scale);
+// The button a face is shown in: the 100 % face size scaled by the truncating rule, which can
+// be a pixel smaller than the face drawn for that scale.
+QSize LkButtonSize(LkFaceClass cls, int scale);
+int LkKnobButton(int scale);
 
 struct LkKey
 {

@@ -96,7 +96,7 @@ QImage DrawKkcPanel()
         art::DrawWell(p, outline, 1.0);
     }
     art::DrawKnobWell(p, KkcKnobCentre(), kKkcKnobSize / 2.0, 1.0);
-    art::DrawBrand(p, QRectF(14, 540, 86, 60), QString::fromUtf8(kKkcModelLine), 0.8,
+    art::DrawBrand(p, QRectF(12, 560, 90, 60), QString::fromUtf8(kKkcModelLine), 0.85,
                    Qt::AlignHCenter);
     return image;
 }
@@ -110,7 +110,7 @@ constexpr double kRingDish100 = 157.0;
 
 QPointF LkKnobCentre(int scale)
 {
-    const double half = kLkKnobSize[static_cast<size_t>(scale)] / 2.0;
+    const double half = LkKnobButton(scale) / 2.0;
     return QPointF(LkKnobPos(scale)) + QPointF(half, half);
 }
 
@@ -118,6 +118,7 @@ KeyFaceSpec LkSpec(const LkKey &key, int scale, FaceState state)
 {
     KeyFaceSpec spec;
     spec.size = LkFaceSize(key.cls, scale);
+    spec.body = LkButtonSize(key.cls, scale);
     spec.style = key.style;
     spec.shape = key.shape;
     spec.legend = QString::fromUtf8(key.legend);
@@ -155,11 +156,11 @@ QImage DrawLkPanel(int scale)
         if (!OnRing(key.shape))
             art::DrawWell(p, art::KeyOutline(spec).translated(at), s);
         if (key.panelLegend) {
-            const QPointF centre(at.x() + spec.size.width() / 2.0, at.y() - 9.5 * s);
+            const QPointF centre(at.x() + spec.body.width() / 2.0, at.y() - 9.5 * s);
             art::DrawPanelLegend(p, centre, QString::fromUtf8(key.panelLegend), 11.0 * s, 86.0 * s);
         }
     }
-    art::DrawKnobWell(p, knob, kLkKnobSize[static_cast<size_t>(scale)] / 2.0, s);
+    art::DrawKnobWell(p, knob, LkKnobButton(scale) / 2.0, s);
     art::DrawBrand(p, QRectF(screen.left(), screen.bottom() + 16.0 * s, 360.0 * s, 40.0 * s),
                    QString::fromUtf8(kLkModelLine), s, Qt::AlignLeft);
     return image;
@@ -187,7 +188,8 @@ std::map<int, Recipe> BuildRecipes()
         r[kLkPanelBase + scale] = [scale] { return DrawLkPanel(scale); };
         for (int index = 0; index <= kKnobNotches; ++index)
             r[kLkKnobBase + scale * 16 + index] = [scale, index] {
-                return art::DrawKnob(kLkKnobSize[static_cast<size_t>(scale)], index);
+                return art::DrawKnob(kLkKnobSize[static_cast<size_t>(scale)], index,
+                                     LkKnobButton(scale));
             };
         for (const LkKey &key : LkKeys()) {
             if (IsSoftKey(key.id) && key.id != kLkFirstSoftKey)

@@ -141,3 +141,53 @@ TEST(KeyFace, SoftKeyFocusIsMarked)
                     << scale << " at " << x << "," << y;
     }
 }
+
+// At 85 % and 70 % a button can be a pixel smaller than its face; the key must still show
+// whole, with nothing of it cut off at the button's right or bottom edge.
+TEST(KeyFace, KeysStayWholeInsideTheirScaledButtons)
+{
+    struct Button
+    {
+        int first, last;
+        QSize size[3];
+    };
+    const Button buttons[] = {
+        {1013, 1013, {{59, 42}, {50, 35}, {41, 29}}},
+        {1021, 1021, {{59, 42}, {50, 35}, {41, 29}}},
+        {1014, 1020, {{52, 44}, {44, 37}, {36, 30}}},
+        {1022, 1022, {{98, 32}, {83, 27}, {68, 22}}},
+        {1028, 1028, {{98, 32}, {83, 27}, {68, 22}}},
+        {1023, 1027, {{98, 36}, {83, 30}, {68, 25}}},
+        {1029, 1029, {{64, 45}, {54, 38}, {44, 31}}},
+        {1031, 1032, {{64, 45}, {54, 38}, {44, 31}}},
+        {1034, 1035, {{64, 45}, {54, 38}, {44, 31}}},
+        {1037, 1038, {{64, 45}, {54, 38}, {44, 31}}},
+        {1040, 1041, {{64, 45}, {54, 38}, {44, 31}}},
+        {1030, 1030, {{64, 40}, {54, 34}, {44, 27}}},
+        {1033, 1033, {{64, 40}, {54, 34}, {44, 27}}},
+        {1036, 1036, {{64, 40}, {54, 34}, {44, 27}}},
+        {1039, 1039, {{64, 40}, {54, 34}, {44, 27}}},
+        {1042, 1042, {{153, 45}, {130, 38}, {107, 31}}},
+        {1043, 1043, {{63, 52}, {53, 44}, {44, 36}}},
+        {1045, 1045, {{63, 52}, {53, 44}, {44, 36}}},
+        {1044, 1044, {{52, 63}, {44, 53}, {36, 44}}},
+        {1046, 1046, {{52, 63}, {44, 53}, {36, 44}}},
+    };
+    for (const Button &b : buttons)
+        for (int control = b.first; control <= b.last; ++control)
+            for (int scale = 0; scale < 3; ++scale)
+                for (int f = 0; f < 4; ++f) {
+                    const QImage img = LoadBitmap(LkKeyFace(control, scale, static_cast<Face>(f)));
+                    const QSize shown = b.size[scale];
+                    ASSERT_TRUE(img.width() >= shown.width() && img.height() >= shown.height());
+                    int cut = 0;
+                    for (int y = 0; y < img.height(); ++y)
+                        for (int x = 0; x < img.width(); ++x)
+                            if ((x >= shown.width() || y >= shown.height()) &&
+                                !IsPureWhite(img.pixel(x, y)))
+                                ++cut;
+                    EXPECT_EQ(cut, 0) << control << " at scale " << scale << " face " << f;
+                    EXPECT_TRUE(IsPureWhite(img.pixel(shown.width() - 1, shown.height() - 1)))
+                        << control << " at scale " << scale << " face " << f;
+                }
+}

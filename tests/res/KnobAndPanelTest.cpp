@@ -34,15 +34,16 @@ double AngleGap(double a, double b)
     return std::min(d, 360.0 - d);
 }
 
+// Per knob: the side of the button showing it, then the ids of the disabled face and of
+// notches 1..12. At 70 % the button is 123 pixels square while the pictures are 124.
 std::vector<std::pair<int, std::vector<int>>> KnobSets()
 {
-    // Per knob size: ids of the disabled face, then notches 1..12.
     std::vector<std::pair<int, std::vector<int>>> sets;
     std::vector<int> kkc{IDB_KNOB_KKC_DISABLED};
     for (int n = 0; n < 12; ++n)
         kkc.push_back(IDB_KNOB_KKC_FIRST + n);
     sets.emplace_back(140, kkc);
-    const int sizes[] = {177, 150, 124};
+    const int sizes[] = {177, 150, 123};
     for (int scale = 0; scale < 3; ++scale) {
         std::vector<int> ids;
         for (int index = 0; index <= 12; ++index)
@@ -74,14 +75,15 @@ TEST(Knob, PointerSitsAtTheNotchBearing)
     }
 }
 
+// Round and whole inside the button that shows it, white everywhere else.
 TEST(Knob, RoundWithWhiteOutside)
 {
     for (const auto &[size, ids] : KnobSets())
         for (int id : ids) {
             const QImage img = LoadBitmap(id);
             const double r = size / 2.0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) {
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x) {
                     const double d = std::hypot(x + 0.5 - r, y + 0.5 - r);
                     if (d > r + 0.75) {
                         ASSERT_TRUE(IsPureWhite(img.pixel(x, y))) << id << " at " << x << "," << y;
@@ -114,7 +116,7 @@ TEST(Panel, EveryButtonSitsOnTheRecessFloor)
                 << key.id << " at scale " << scale;
         }
         const QPoint knob = layout::LkKnobPos(scale);
-        const int k = layout::kLkKnobSize[static_cast<size_t>(scale)];
+        const int k = layout::LkKnobButton(scale);
         EXPECT_EQ(panel.pixel(knob.x() + k / 2, knob.y() + 2), floor) << scale;
     }
 }
