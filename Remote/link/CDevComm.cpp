@@ -34,9 +34,9 @@ constexpr int kProgressComplete = 100;
 constexpr int kReceiveAttempts = 5;
 constexpr int kDefaultAttemptMs = 41 * (10 + 10);
 
-// A USB send waits this many pauses for a reply read that is about to start.
-constexpr int kUsbBusyPauses = 12;
-constexpr auto kUsbBusyPause = std::chrono::milliseconds(100);
+// A USB send waits as long as twelve pauses of 100 ms for a reply read that is about to
+// start, but goes ahead the moment that read has its first block.
+constexpr auto kUsbBusyWait = std::chrono::milliseconds(12 * 100);
 
 constexpr const char *kTextTooLong = "Command text too long for one packet (%zu characters)\n";
 constexpr const char *kNoUsbDevice = "USB: no device for this system\n";
@@ -313,8 +313,10 @@ int CDevComm::PollReply()
         if (result == klr::CReplyAssembler::Result::Complete) {
             return kProgressComplete;
         }
-        // A packet taken from bytes already held reports no progress of its own.
-        if (received == 2) {
+        // Progress is reported once the received bytes are used up: packets that came in
+        // the same chunk are taken at once, so a reply that arrived whole completes in one
+        // call.
+        if (received == 2 && m_nLeftover == 0) {
             return m_assembler->Progress();
         }
     }
@@ -371,6 +373,15 @@ void CDevComm::ReleaseUsbDevice()
     }
 }
 
+void CDevComm::ClearUsbBusy()
+{
+    {
+        std::lock_guard busy(m_busyMutex);
+        m_bUsbBusy = 0;
+    }
+    m_busyCleared.notify_all();
+}
+
 void CDevComm::StopReaderThread()
 {
     if (!m_readerThread.joinable()) {
@@ -423,7 +434,7 @@ int CDevComm::OpenUsb(IDevCommOwner *owner)
             m_bReadRequest = false;
             m_bStopReader = false;
         }
-        m_bUsbBusy = 0;
+        ClearUsbBusy();
 
         std::unique_ptr<IUsbBlockDevice> device =
             m_usbFactory ? m_usbFactory() : CreatePlatformUsbDevice(m_strUsbIds);
@@ -493,17 +504,27 @@ void CDevComm::UsbReaderMain()
 int CDevComm::UsbSendPacket(std::uint8_t code, const std::uint8_t *payload, int length,
                             int wakeReader)
 {
+    return UsbSend(code, payload, length, wakeReader, -1);
+}
+
+int CDevComm::UsbSend(std::uint8_t code, const std::uint8_t *payload, int length, int wakeReader,
+                      int operation)
+{
     // A reply read about to start holds the device; wait for it a little, then give up
     // and clear the flag so that the next send is not held up again.
-    for (int pauses = 0; m_bUsbBusy.load() == 1; ++pauses) {
-        if (pauses == kUsbBusyPauses) {
+    {
+        std::unique_lock busy(m_busyMutex);
+        if (!m_busyCleared.wait_for(busy, kUsbBusyWait,
+                                    [this] { return m_bUsbBusy.load() != 1; })) {
             m_bUsbBusy = 0;
             return 0;
         }
-        std::this_thread::sleep_for(kUsbBusyPause);
     }
 
     auto lock = LockExchange();
+    if (operation >= 0) {
+        m_nOperation = operation;
+    }
     if (!m_pUsbDevice || length < 0 || (length > 0 && payload == nullptr)) {
         return 0;
     }
@@ -525,12 +546,8 @@ int CDevComm::UsbSendPacket(std::uint8_t code, const std::uint8_t *payload, int 
 
 int CDevComm::UsbRequestFile(std::uint8_t code, const std::string &name)
 {
-    {
-        auto lock = LockExchange();
-        m_nOperation = kOperationNamed;
-    }
     const auto payload = klr::MakeNamedPayload(name, klr::kMaxScreenSize);
-    return UsbSendPacket(code, payload.data(), static_cast<int>(payload.size()), 0);
+    return UsbSend(code, payload.data(), static_cast<int>(payload.size()), 0, kOperationNamed);
 }
 
 int CDevComm::UsbSendTextCommand(const std::string &text)
@@ -540,11 +557,8 @@ int CDevComm::UsbSendTextCommand(const std::string &text)
         klr::DiagnosticF(kTextTooLong, text.size());
         return 0;
     }
-    {
-        auto lock = LockExchange();
-        m_nOperation = kOperationNamed;
-    }
-    return UsbSendPacket(klr::REQ_CMD, payload.data(), static_cast<int>(payload.size()), 0);
+    return UsbSend(klr::REQ_CMD, payload.data(), static_cast<int>(payload.size()), 0,
+                   kOperationNamed);
 }
 
 int CDevComm::UsbReadReply()
@@ -562,7 +576,7 @@ int CDevComm::UsbReadReply()
         klr::FillReadSentinel(m_usbBlock.data());
         const bool delivered = m_pUsbDevice->ReadBlock(m_usbBlock.data(), m_nUsbReadTimeoutMs);
         if (first) {
-            m_bUsbBusy = 0;
+            ClearUsbBusy();
             first = false;
         }
         if (!delivered) {

@@ -99,6 +99,10 @@ private:
     // Both expect m_usbLifecycle to be held.
     void StopReaderThread();
     void ReleaseUsbDevice();
+    void ClearUsbBusy();
+    // UsbSendPacket that also sets m_nOperation (when operation >= 0) once it has the lock.
+    int UsbSend(std::uint8_t code, const std::uint8_t *payload, int length, int wakeReader,
+                int operation);
 
     // Set by Init and OpenUsb, read by the USB reader thread.
     std::atomic<IDevCommOwner *> m_pOwner{nullptr};
@@ -127,6 +131,9 @@ private:
     std::string m_strUsbIds;
     std::unique_ptr<IUsbBlockDevice> m_pUsbDevice;
     std::atomic<int> m_bUsbBusy{0};
+    // Wakes a USB send waiting for m_bUsbBusy to clear.
+    std::mutex m_busyMutex;
+    std::condition_variable m_busyCleared;
     std::atomic<int> m_nUsbReadTimeoutMs;
 
     // The reader thread's two events, as flags under one mutex.
