@@ -287,6 +287,12 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
     if (IsArrowGlyph(spec.legend)) {
         const double size = std::min(capBox.width(), capBox.height()) * 0.42;
         p.fillPath(ArrowPath(spec.legend, centre, size), colours.legend);
+    } else if (spec.legend == QStringLiteral(".")) {
+        // Set as a centred dot: the type's full stop sits on the baseline and is a speck.
+        const double r = std::max(1.6, capBox.height() * 0.085);
+        p.setPen(Qt::NoPen);
+        p.setBrush(colours.legend);
+        p.drawEllipse(centre, r, r);
     } else if (!spec.legend.isEmpty() && CanDrawText()) {
         const bool digit = spec.legend.size() <= 3 && spec.style == layout::KeyStyle::Numeric;
         const double px =
@@ -585,37 +591,25 @@ QImage DrawStatusIcon(bool connected, int size)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 16.0, size / 16.0);
-    const QColor body = connected ? QColor(40, 160, 72) : QColor(200, 52, 44);
-    const QColor dark = body.darker(160);
-    auto plug = [&](double x, bool flip) {
-        // Body with two prongs, cable to the outside.
-        p.save();
-        if (flip) {
-            p.translate(16.0, 0.0);
-            p.scale(-1.0, 1.0);
-        }
-        p.setPen(QPen(dark, 1.0));
-        p.setBrush(body);
-        p.drawRoundedRect(QRectF(x, 5.0, 4.0, 6.0), 1.2, 1.2);
-        p.setPen(QPen(dark, 1.2, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(x + 4.0, 6.5), QPointF(x + 6.0, 6.5));
-        p.drawLine(QPointF(x + 4.0, 9.5), QPointF(x + 6.0, 9.5));
-        p.setPen(QPen(dark, 1.6, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(0.8, 8.0), QPointF(x, 8.0));
-        p.restore();
-    };
-    if (connected) {
-        plug(3.5, false);
-        p.setPen(QPen(dark, 1.0));
-        p.setBrush(body);
-        p.drawRoundedRect(QRectF(9.5, 4.5, 3.5, 7.0), 1.2, 1.2);
-        p.setPen(QPen(dark, 1.6, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(13.0, 8.0), QPointF(15.2, 8.0));
-    } else {
-        plug(1.5, false);
-        plug(1.5, true);
-        p.setPen(QPen(QColor(120, 120, 120), 1.0, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(7.2, 3.5), QPointF(8.8, 12.5));
+    // A round badge carrying a plug: green when linked, grey and struck through in red when not.
+    const QColor badge = connected ? QColor(34, 150, 64) : QColor(128, 132, 138);
+    QRadialGradient fill(QPointF(6.0, 5.0), 10.0);
+    fill.setColorAt(0.0, badge.lighter(135));
+    fill.setColorAt(1.0, badge.darker(115));
+    p.setPen(QPen(badge.darker(170), 1.0));
+    p.setBrush(fill);
+    p.drawEllipse(QPointF(8.0, 8.0), 7.2, 7.2);
+
+    const QColor glyph(250, 250, 250);
+    p.setPen(Qt::NoPen);
+    p.setBrush(glyph);
+    p.drawRoundedRect(QRectF(4.8, 6.6, 6.4, 4.2), 1.2, 1.2);
+    p.drawRect(QRectF(5.9, 3.6, 1.3, 3.2));
+    p.drawRect(QRectF(8.8, 3.6, 1.3, 3.2));
+    p.drawRect(QRectF(7.3, 10.6, 1.4, 2.6));
+    if (!connected) {
+        p.setPen(QPen(QColor(214, 40, 36), 2.0, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(3.4, 12.6), QPointF(12.6, 3.4));
     }
     return image;
 }

@@ -7,6 +7,7 @@
 #include "Resources.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QTextStream>
@@ -164,6 +165,13 @@ int main(int argc, char **argv)
         QTextStream(stderr) << "klr-artdump: cannot create " << args[1] << "\n";
         return 1;
     }
+    QElapsedTimer timer;
+    timer.start();
+    const std::vector<int> ids = AllBitmapIds();
+    for (int id : ids)
+        LoadBitmap(id);
+    QTextStream(stdout) << "klr-artdump: drew " << ids.size() << " pictures in " << timer.elapsed()
+                        << " ms\n";
     Dumper out(dir);
     if (!args.contains(QStringLiteral("--preview")))
         WriteAll(out);
