@@ -41,7 +41,8 @@ void CheckScannedPacket(std::span<const std::uint8_t> packet)
     Check(std::count(packet.begin(), packet.end(), kEndMarker) == 1);
 }
 
-struct State {
+struct State
+{
     CPacketScanner scanner;
     DecodedPacket packet;
     std::vector<std::uint8_t> reply = std::vector<std::uint8_t>(kMaxReplyBytes + 64);
