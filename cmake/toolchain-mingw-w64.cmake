@@ -16,6 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The C99 printf family (%zu, %lld, %hhx) instead of the old system runtime's.
+set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 
 # ctest (and test discovery) run the .exe files through Wine.
 get_filename_component(KLR_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run ABSOLUTE)
