@@ -537,24 +537,43 @@ void DrawKnobWell(QPainter &p, const QPointF &center, double radius, double scal
 void DrawBrand(QPainter &p, const QRectF &area, const QString &model, double scale,
                Qt::Alignment align)
 {
-    if (!CanDrawText())
-        return;
     p.save();
-    QFont brand = LegendFont(15.0 * scale, true, false);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A slightly sunken plate: shaded along the top left, lit along the bottom right.
+    const double radius = 5.0 * scale;
+    QLinearGradient plate(area.topLeft(), area.bottomLeft());
+    plate.setColorAt(0.0, Palette::CaseDark());
+    plate.setColorAt(1.0, Palette::CaseDark().lighter(112));
+    p.setPen(Qt::NoPen);
+    p.setBrush(plate);
+    p.drawRoundedRect(area, radius, radius);
+    QLinearGradient edge(area.topLeft(), area.bottomRight());
+    edge.setColorAt(0.0, QColor(0, 0, 0, 110));
+    edge.setColorAt(1.0, QColor(255, 255, 255, 50));
+    p.setPen(QPen(QBrush(edge), std::max(1.0, 1.2 * scale)));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(area.adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    if (!CanDrawText()) {
+        p.restore();
+        return;
+    }
+    const double pad = 8.0 * scale;
+    const QRectF inner = area.adjusted(pad, pad * 0.6, -pad, -pad * 0.6);
+    QFont brand = FitFont(QStringLiteral("QUORVEX"), 16.0 * scale, inner.width() * 0.8, true);
     brand.setLetterSpacing(QFont::AbsoluteSpacing, 2.5 * scale);
+    const QFontMetricsF bm(brand);
+    QFont line = FitFont(model, std::max(7.0, 9.0 * scale), inner.width(), false, 6.0);
+    const QFontMetricsF lm(line);
+    const double total = bm.height() + lm.height();
+    const double top = inner.center().y() - total / 2.0;
     p.setFont(brand);
     p.setPen(QColor(214, 218, 224));
-    const QFontMetricsF fm(brand);
-    QRectF top = area;
-    top.setHeight(fm.height());
-    p.drawText(top, align | Qt::AlignVCenter, QStringLiteral("QUORVEX"));
-    QFont line = LegendFont(std::max(7.0, 9.0 * scale), false, false);
-    line.setLetterSpacing(QFont::AbsoluteSpacing, 0.8 * scale);
+    p.drawText(QRectF(inner.left(), top, inner.width(), bm.height()), align | Qt::AlignVCenter,
+               QStringLiteral("QUORVEX"));
     p.setFont(line);
     p.setPen(Palette::Accent());
-    QRectF bottom = area;
-    bottom.setTop(top.bottom() + 1.0 * scale);
-    p.drawText(bottom, align | Qt::AlignTop, model);
+    p.drawText(QRectF(inner.left(), top + bm.height(), inner.width(), lm.height()),
+               align | Qt::AlignVCenter, model);
     p.restore();
 }
 

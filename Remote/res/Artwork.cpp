@@ -36,7 +36,7 @@ constexpr int kDrawnFaces[] = {static_cast<int>(Face::Normal), static_cast<int>(
 constexpr int kAppIconSizes[] = {16, 32, 48, 64, 128, 256};
 constexpr int kStatusIconSize = 16;
 
-const char *const kKkcModelLine = "SPECTRUM ANALYZER";
+const char *const kKkcModelLine = "RF ANALYZER";
 const char *const kLkModelLine = "CABLE & ANTENNA ANALYZER";
 
 bool ValidScale(int scale)
@@ -96,7 +96,7 @@ QImage DrawKkcPanel()
         art::DrawWell(p, outline, 1.0);
     }
     art::DrawKnobWell(p, KkcKnobCentre(), kKkcKnobSize / 2.0, 1.0);
-    art::DrawBrand(p, QRectF(12, 560, 90, 60), QString::fromUtf8(kKkcModelLine), 0.85,
+    art::DrawBrand(p, QRectF(10, 556, 96, 48), QString::fromUtf8(kKkcModelLine), 1.0,
                    Qt::AlignHCenter);
     return image;
 }
@@ -161,7 +161,7 @@ QImage DrawLkPanel(int scale)
         }
     }
     art::DrawKnobWell(p, knob, LkKnobButton(scale) / 2.0, s);
-    art::DrawBrand(p, QRectF(screen.left(), screen.bottom() + 16.0 * s, 360.0 * s, 40.0 * s),
+    art::DrawBrand(p, QRectF(screen.left(), screen.bottom() + 18.0 * s, 210.0 * s, 40.0 * s),
                    QString::fromUtf8(kLkModelLine), s, Qt::AlignLeft);
     return image;
 }
