@@ -93,12 +93,29 @@ void CQxButton::SetFaces(const QImage &normal, const QImage &pressed, const QIma
                          const QImage &disabled)
 {
     const QImage *faces[4] = {&normal, &pressed, &focus, &disabled};
+    std::array<QImage, 4> oldFaces = m_faces;
+    std::array<QRegion, 4> oldRegions = m_regions;
     for (size_t i = 0; i < m_faces.size(); ++i) {
-        // Re-skinning with the picture already held (the same shared data) keeps its outline.
-        if (!m_faces[i].isNull() && faces[i]->cacheKey() == m_faces[i].cacheKey())
-            continue;
         m_faces[i] = *faces[i];
-        m_regions[i] = OutlineOf(m_faces[i]);
+        m_regions[i] = QRegion();
+        if (m_faces[i].isNull())
+            continue;
+        // The same picture (shared data) as a face held before or set just now keeps its
+        // outline: re-skinning a key and the knob's one-picture faces cost no new walk.
+        const qint64 key = m_faces[i].cacheKey();
+        bool reused = false;
+        for (size_t j = 0; j < oldFaces.size() && !reused; ++j)
+            if (!oldFaces[j].isNull() && oldFaces[j].cacheKey() == key) {
+                m_regions[i] = oldRegions[j];
+                reused = true;
+            }
+        for (size_t j = 0; j < i && !reused; ++j)
+            if (!m_faces[j].isNull() && m_faces[j].cacheKey() == key) {
+                m_regions[i] = m_regions[j];
+                reused = true;
+            }
+        if (!reused)
+            m_regions[i] = OutlineOf(m_faces[i]);
     }
     m_appliedFace = -1;
     ApplyFace();

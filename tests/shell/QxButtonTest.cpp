@@ -6,6 +6,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#if KLR_HAVE_RES
+#include "Resources.h"
+#endif
+
 namespace {
 
 QImage Filled(int w, int h, QRgb colour)
@@ -144,6 +148,29 @@ TEST_F(QxButtonTest, ClearedFacesPaintNothingAndIdZeroClears)
     EXPECT_TRUE(m_button->Face(4).isNull());
 }
 
+#if KLR_HAVE_RES
+TEST_F(QxButtonTest, BitmapIdsLoadTheArtworkAndZeroOrUnknownIdsClear)
+{
+    const int normal = res::KkcKeyFace(1073, res::Face::Normal);
+    const int pressed = res::KkcKeyFace(1073, res::Face::Pressed);
+    const int disabled = res::KkcKeyFace(1073, res::Face::Disabled);
+    ASSERT_FALSE(res::LoadBitmap(normal).isNull());
+    m_button->SetBitmaps(normal, pressed, normal, disabled);
+    EXPECT_EQ(m_button->Face(CQxButton::Normal), res::LoadBitmap(normal));
+    EXPECT_EQ(m_button->Face(CQxButton::Pressed), res::LoadBitmap(pressed));
+    EXPECT_EQ(m_button->FaceRegion(CQxButton::Normal),
+              CQxButton::OutlineOf(res::LoadBitmap(normal)));
+    EXPECT_EQ(m_button->size(), res::LoadBitmap(normal).size());
+
+    m_button->SetBitmaps(normal, 0, normal, 987654);
+    EXPECT_TRUE(m_button->Face(CQxButton::Pressed).isNull());
+    EXPECT_TRUE(m_button->Face(CQxButton::Disabled).isNull());
+    m_button->setDown(true);
+    EXPECT_EQ(m_button->CurrentFace(), CQxButton::Normal);
+    m_button->setDown(false);
+}
+
+#endif
 TEST_F(QxButtonTest, PaintsTheFaceOnlyInsideItsOutline)
 {
     m_parent.setAutoFillBackground(true);
@@ -158,6 +185,29 @@ TEST_F(QxButtonTest, PaintsTheFaceOnlyInsideItsOutline)
     // The white corner of the artwork is cut away: the panel shows through.
     EXPECT_EQ(shot.pixel(origin + QPoint(0, 0)), qRgb(255, 0, 255));
     EXPECT_EQ(shot.pixel(origin + QPoint(29, 29)), qRgb(255, 0, 255));
+}
+
+TEST_F(QxButtonTest, ReskinningWithHeldPicturesKeepsEachFaceItsOwnOutline)
+{
+    // A keyboard key held: the pressed picture becomes the normal face too, then is restored.
+    for (int round = 0; round < 3; ++round) {
+        m_button->SetFaces(m_pressed, m_pressed, m_normal, m_disabled);
+        EXPECT_EQ(m_button->FaceRegion(CQxButton::Normal), CQxButton::OutlineOf(m_pressed));
+        EXPECT_EQ(m_button->FaceRegion(CQxButton::Focus), CQxButton::OutlineOf(m_normal));
+        EXPECT_EQ(m_button->size(), QSize(34, 34));
+        EXPECT_EQ(m_button->mask(), CQxButton::OutlineOf(m_pressed));
+        m_button->SetFaces(m_normal, m_pressed, m_normal, m_disabled);
+        EXPECT_EQ(m_button->FaceRegion(CQxButton::Normal), CQxButton::OutlineOf(m_normal));
+        EXPECT_EQ(m_button->FaceRegion(CQxButton::Disabled), CQxButton::OutlineOf(m_disabled));
+        EXPECT_EQ(m_button->size(), QSize(30, 30));
+        EXPECT_EQ(m_button->mask(), CQxButton::OutlineOf(m_normal));
+    }
+    // A picture changed in place is a new picture with a new outline.
+    QImage edited = m_normal;
+    edited.setPixel(0, 0, qRgb(0, 0, 0));
+    m_button->SetFaces(edited, m_pressed, m_normal, m_disabled);
+    EXPECT_TRUE(m_button->FaceRegion(CQxButton::Normal).contains(QPoint(0, 0)));
+    EXPECT_FALSE(m_button->FaceRegion(CQxButton::Focus).contains(QPoint(0, 0)));
 }
 
 TEST_F(QxButtonTest, ReskinningManyTimesKeepsMemoryFlat)
