@@ -18,8 +18,11 @@ void Diagnostic(std::string_view text);
 
 // printf-style convenience; the result is cut at 2047 characters.
 void DiagnosticF(const char *format, ...)
-#if defined(__GNUC__) || defined(__clang__)
+// gnu_printf: GCC's plain printf archetype means the old Windows runtime's (no %zu) there.
+#if defined(__clang__)
     __attribute__((format(printf, 1, 2)))
+#elif defined(__GNUC__)
+    __attribute__((format(gnu_printf, 1, 2)))
 #endif
     ;
 
