@@ -49,7 +49,7 @@ constexpr const char *kLogUsbTimeout = "Connect USB Timeout.";
 constexpr const char *kLogUsbConnected = "USB Connected";
 constexpr const char *kLogConnectionFailed = "Connection Failed";
 constexpr const char *kLogDisconnect = "Disconnect";
-constexpr const char *kLogSendError = "Send klr::REQ_CMD Error";
+constexpr const char *kLogSendError = "Send REQ_CMD Error";
 constexpr const char *kLogConnectCanceled = "Connect canceled";
 constexpr const char *kLogCreateFailed = "Couldn't create the file!";
 constexpr const char *kLogSaveFailed = "FileSaveBinary fail";
@@ -261,6 +261,12 @@ void CRemoteDlg::SetPane(int pane, const QString &text)
 {
     if (pane >= 0 && pane < 4 && m_panes[pane])
         m_panes[pane]->setText(text);
+}
+
+void CRemoteDlg::SetPaneWidth(int pane, int width)
+{
+    if (pane >= 0 && pane < 4 && m_panes[pane] && m_panes[pane]->parentWidget())
+        m_panes[pane]->parentWidget()->setFixedWidth(std::max(0, width));
 }
 
 QString CRemoteDlg::PaneText(int pane) const
@@ -939,8 +945,7 @@ void CRemoteDlg::keyPressEvent(QKeyEvent *event)
 bool CRemoteDlg::eventFilter(QObject *watched, QEvent *event)
 {
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-        watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this &&
-        isActiveWindow()) {
+        watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this) {
         if (HandleKey(static_cast<QKeyEvent *>(event)))
             return true;
     }

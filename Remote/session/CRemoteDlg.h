@@ -126,6 +126,8 @@ protected:
     void ApplyDisconnectedControls();
     void ApplyConnectedControls();
     void SetPane(int pane, const QString &text);
+    // Width of a status-bar pane in pixels (a variant whose pane 0 follows its own rule).
+    void SetPaneWidth(int pane, int width);
     QString MethodPaneText() const;
     void Log(const QString &line) const;
     CSessionPresenter &Presenter() { return *m_presenter; }

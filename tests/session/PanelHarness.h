@@ -2,6 +2,7 @@
 // simulated instrument over TCP or over the simulated USB device.
 #pragma once
 
+#include "CDlgCommNew.h"
 #include "CImage.h"
 #include "CLog.h"
 #include "CPrefStore.h"

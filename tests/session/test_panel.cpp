@@ -46,6 +46,12 @@ void Key(QWidget *target, QEvent::Type type, int key, Qt::KeyboardModifiers mods
     QCoreApplication::sendEvent(target, &event);
 }
 
+void ClearCommands(PanelHarness &h)
+{
+    h.panel->KeySenderDrain(10000);
+    h.instrument->ClearReceivedCommands();
+}
+
 std::vector<std::string> Commands(PanelHarness &h)
 {
     h.panel->KeySenderDrain(10000);
@@ -319,7 +325,7 @@ TEST(PanelKeys, ClicksKeyboardAndQuality)
     p.Key(1097)->click();
     EXPECT_EQ(Commands(h), (std::vector<std::string>{"KEYP:MODE", "KEYP:ENTR"}));
     EXPECT_GE(h.LogIndex("KEYP:MODE"), 0);
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     // Numeric-pad 5: pressed face while held, one command on release, repeats ignored.
     CQxButton *five = p.Key(1089);
@@ -330,7 +336,7 @@ TEST(PanelKeys, ClicksKeyboardAndQuality)
     Key(&p, QEvent::KeyRelease, Qt::Key_5, Qt::KeypadModifier);
     EXPECT_EQ(Commands(h), std::vector<std::string>{"KEYP:NUM5"});
     EXPECT_NE(five->grab().toImage(), held);
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     // The main keyboard's 5 is not mapped; Backspace is +/-.
     Key(&p, QEvent::KeyPress, Qt::Key_5);
@@ -338,7 +344,7 @@ TEST(PanelKeys, ClicksKeyboardAndQuality)
     Key(&p, QEvent::KeyPress, Qt::Key_Backspace);
     Key(&p, QEvent::KeyRelease, Qt::Key_Backspace);
     EXPECT_EQ(Commands(h), std::vector<std::string>{"KEYP:BUHO"});
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     // Low quality: sent, kept and checked at the next menu.
     p.OnCommand(ids::ID_QUALITY_LOW);
@@ -384,7 +390,7 @@ TEST(PanelKeys, ScreenClickEdgesAndKnobSteps)
     Click(&p, {300, 505});
     Click(&p, {110, 300});
     EXPECT_EQ(Commands(h), (std::vector<std::string>{"KEYP 0,0", "KEYP 799,479"}));
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     CKnobButton *knob = p.Knob();
     ASSERT_EQ(knob->Center(), QPoint(70, 70));
@@ -396,13 +402,13 @@ TEST(PanelKeys, ScreenClickEdgesAndKnobSteps)
     EXPECT_EQ(knob->Position(), 4);
     EXPECT_EQ(Commands(h), (std::vector<std::string>{"KEYP:RIGHT", "KEYP:RIGHT", "KEYP:RIGHT"}));
     EXPECT_EQ(h.instrument->ReceivedCommandsRaw().back(), "KEYP:RIGHT\n");
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     // Moves within one sector send nothing; a jump to notch 2 from 4 sends two steps left.
     Click(knob, {135, 72}, QEvent::MouseMove);
     Click(knob, {100, 20}, QEvent::MouseMove);
     EXPECT_EQ(Commands(h), (std::vector<std::string>{"KEYP:LEFT", "KEYP:LEFT"}));
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
 
     // Release outside the knob: dragging stays on, moves without a button still turn it.
     Click(knob, {200, 200}, QEvent::MouseButtonRelease, Qt::NoButton);
@@ -411,7 +417,7 @@ TEST(PanelKeys, ScreenClickEdgesAndKnobSteps)
     EXPECT_EQ(knob->Position(), 10);
     // 12 to 2 in one move is ten steps back.
     Click(knob, {45, 5}, QEvent::MouseMove, Qt::NoButton); // about 339 degrees: notch 12
-    h.instrument->ClearReceivedCommands();
+    ClearCommands(h);
     Click(knob, {100, 20}, QEvent::MouseMove, Qt::NoButton);
     EXPECT_EQ(Commands(h), std::vector<std::string>(10, "KEYP:LEFT"));
     Click(knob, {100, 20}, QEvent::MouseButtonRelease, Qt::NoButton);

@@ -103,7 +103,8 @@ TEST(Refresh, UsbPicturesAndAFailedKeySendDisconnects)
     // The device stops taking blocks: the key command cannot leave.
     h.usb->SetWritesFail(true);
     h.panel->OnCommand(1080);
-    ASSERT_TRUE(WaitFor([&] { return h.LogIndex("Send REQ_CMD Error") >= 0; }));
+    ASSERT_TRUE(WaitFor([&] { return h.LogIndex("Send REQ_CMD Error") >= 0; }))
+        << h.LogLines().join("|").toStdString();
     EXPECT_GE(h.LogIndex("KEYP:PEAK"), 0);
     ASSERT_TRUE(WaitFor([&] { return !h.panel->Link().IsConnected(); }));
     ASSERT_TRUE(WaitFor([&] { return h.panel->IsControlEnabled(ids::IDC_CONNECT); }));
