@@ -1,7 +1,5 @@
 #include "CCliSession.h"
 
-#include "CSimInstrument.h"
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -26,11 +24,9 @@ CCliSession::CCliSession(const CliOptions &options) : m_options(options)
     m_link.Init(this);
     if (m_options.method == CliMethod::Usb) {
         if (m_options.usbSim) {
-            m_sim = std::make_unique<CSimInstrument>();
-            m_sim->SetLogSink({});
-            if (!m_options.usbSim->empty())
-                m_sim->SetModel(*m_options.usbSim);
-            m_link.SetUsbDeviceFactory(m_sim->UsbFactory());
+            m_sim = MakeCliUsbSim(*m_options.usbSim, m_simError);
+            if (m_sim)
+                m_link.SetUsbDeviceFactory(m_sim->Factory());
         } else if (!m_options.usbIds.empty()) {
             m_link.SetUsbIds(m_options.usbIds);
         }
@@ -82,6 +78,8 @@ bool CCliSession::OpenCarrier()
             return FailWithLinkError(std::string(klr::STR_DEVCOM_ERR_CHKCABLE).c_str());
         return true;
     case CliMethod::Usb:
+        if (m_options.usbSim && !m_sim)
+            return Fail(m_simError);
         SetScreenReady(0);
         if (m_link.OpenUsb(this) != 1) {
             m_link.StopUsbReader();

@@ -5,6 +5,7 @@
 
 #include "CDevComm.h"
 #include "CliOptions.h"
+#include "CliQtParts.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -12,8 +13,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-class CSimInstrument;
 
 class CCliSession : public IDevCommOwner
 {
@@ -47,7 +46,8 @@ private:
 
     CliOptions m_options;
     // Declared before the link: the simulated device calls into it until the link is gone.
-    std::unique_ptr<CSimInstrument> m_sim;
+    std::unique_ptr<CCliUsbSim> m_sim;
+    std::string m_simError;
     CDevComm m_link;
     std::string m_identification;
     std::string m_error;

@@ -2,12 +2,10 @@
 
 #include "CCliSession.h"
 #include "CliOptions.h"
+#include "CliQtParts.h"
 #include "CliStats.h"
 
-#include <QByteArray>
-#include <QImage>
-#include <QString>
-
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -65,11 +63,9 @@ int Screenshot(CCliSession &session, const std::string &path, std::ostream &err)
     if (jpeg.empty())
         return LinkError(err, "empty screen reply");
     if (EndsWithPng(path)) {
-        QImage image;
-        if (!image.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPEG"))
-            return LinkError(err, "the screen reply is not a JPEG image");
-        if (!image.save(QString::fromStdString(path), "PNG"))
-            return LinkError(err, "cannot write " + path);
+        std::string error;
+        if (!SaveJpegAsPng(jpeg, path, error))
+            return LinkError(err, error);
         return kExitOk;
     }
     if (!WriteFile(path, jpeg))

@@ -1,44 +1,29 @@
 // klremote-cli: scripts' access to an instrument over the same link as the panels.
+#include "CliQtParts.h"
 #include "CliRunner.h"
 
 #include "Diagnostic.h"
-
-#include <QGuiApplication>
+#include "NetCompat.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace {
-
-// Standard output carries results only; Qt's chatter is not for scripts.
-void QuietQtMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::cerr << message.toStdString() << std::endl;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
-    qInstallMessageHandler(QuietQtMessages);
+#endif
+    // Link diagnostics would otherwise mix with the results on standard output.
     klr::SetDiagnosticSink([](std::string_view text) { std::cerr << text; });
-
-    std::vector<std::string> args(argv + 1, argv + argc);
-    // The simulated instrument draws text, which needs a GUI application (never a display).
-    std::unique_ptr<QGuiApplication> app;
-    for (const std::string &arg : args) {
-        if (arg.starts_with("--usb-sim")) {
-            if (!std::getenv("QT_QPA_PLATFORM"))
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-            app = std::make_unique<QGuiApplication>(argc, argv);
-            break;
-        }
+    if (!klr::net::StartNetworking()) {
+        std::cerr << "error: networking could not be started" << std::endl;
+        return 1;
     }
-    return RunCli(args, std::cout, std::cerr);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::shared_ptr<void> qt = StartCliQt(argc, argv, args);
+    const int status = RunCli(args, std::cout, std::cerr);
+    klr::net::StopNetworking();
+    return status;
 }
