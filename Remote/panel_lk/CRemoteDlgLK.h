@@ -1,0 +1,78 @@
+// The front panel of the LK instrument family: 34 keys, the knob and an 800 x 600 screen,
+// shown at 100 %, 85 % or 70 %, with screen touches forwarded for the models that take them.
+#pragma once
+
+#include "CRemoteDlg.h"
+
+#include <atomic>
+#include <map>
+#include <string>
+
+class CQxButton;
+class CKnobButton;
+
+class CRemoteDlgLK : public CRemoteDlg
+{
+    Q_OBJECT
+public:
+    static constexpr int ID_SCALE_100 = 32777;
+    static constexpr int ID_SCALE_85 = 32778;
+    static constexpr int ID_SCALE_70 = 32779;
+
+    explicit CRemoteDlgLK(CPrefStore *store = nullptr, CSessionPresenter *presenter = nullptr,
+                          QWidget *parent = nullptr);
+
+    void SendKeyCommand(const std::string &text) override;
+    bool OnCommand(int id) override;
+    QMenu *BuildContextMenu() override;
+
+    // Sorts a reported model text into its group and keeps the group.
+    int ClassifyModel(const std::string &text);
+    int ModelGroup() const { return m_nModelGroup; }
+
+    // Loads the current scale's faces into every key and the knob, each sized to its face.
+    void ApplyScaleFaces();
+    // Sizes the window and places the screen, status bar, keys and knob for the current scale.
+    void LayoutPanel();
+    // Hands the knob the 13 pictures of the current scale (disabled face first).
+    void SetKnobGeometry();
+
+    CQxButton *Key(int id) const;
+    CKnobButton *Knob() const { return m_knob; }
+    // The frame's share of the outer size, as the window system reports it now.
+    QSize FrameExtra() const;
+
+protected:
+    QSize WindowSize() const override;
+    void CreatePanel() override;
+    void SetPanelKeysEnabled(bool enabled) override;
+    int UsbWaitCount() const override { return kUsbWaitCount; }
+    int RefreshPauseMs() const override { return kRefreshPauseMs; }
+    void LogTransferTime(double seconds, int bytes, bool usb) override;
+    const char *ReceiveFailFormat(bool usb) const override;
+    void DrawScreenImage(const QString &path) override;
+    void OnConnected(const std::vector<std::uint8_t> &equipInfo) override;
+    void OnStarted() override;
+    void ForwardScreenClick(const QPoint &point) override;
+    bool HandleKey(QKeyEvent *event) override;
+    void PaintPanel(QPainter &painter) override;
+    bool DisconnectOnSendFailure() const override { return false; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    static constexpr int kUsbWaitCount = 31;
+    static constexpr int kRefreshPauseMs = 300;
+
+    void OnScale(int scale);
+    void SetKeyFaces(int id, bool held);
+    void ApplyOuterSize();
+
+    std::map<int, CQxButton *> m_keys;
+    CKnobButton *m_knob = nullptr;
+    int m_nModelGroup;
+    // The scale the refresh worker draws at; mirrors m_nScale, which only the window thread
+    // touches.
+    std::atomic<int> m_drawScale{0};
+};
