@@ -46,15 +46,29 @@ void Key(QWidget *target, QEvent::Type type, int key, Qt::KeyboardModifiers mods
     QCoreApplication::sendEvent(target, &event);
 }
 
-void ClearCommands(PanelHarness &h)
+// Waits until every queued command has left and the instrument has stopped receiving.
+void Settle(PanelHarness &h)
 {
     h.panel->KeySenderDrain(10000);
+    std::size_t count = h.instrument->ReceivedCommandsRaw().size();
+    for (;;) {
+        Spin(120);
+        const std::size_t now = h.instrument->ReceivedCommandsRaw().size();
+        if (now == count)
+            return;
+        count = now;
+    }
+}
+
+void ClearCommands(PanelHarness &h)
+{
+    Settle(h);
     h.instrument->ClearReceivedCommands();
 }
 
 std::vector<std::string> Commands(PanelHarness &h)
 {
-    h.panel->KeySenderDrain(10000);
+    Settle(h);
     return h.instrument->ReceivedCommands();
 }
 
