@@ -12,6 +12,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 QImage Filled(int w, int h, QRgb colour)
 {
     QImage img(w, h, QImage::Format_RGB32);
@@ -231,7 +243,11 @@ TEST_F(QxButtonTest, ReskinningManyTimesKeepsMemoryFlat)
     EXPECT_EQ(m_button->size(), QSize(30, 30));
     ASSERT_GT(before, 0);
     ASSERT_GT(after, 0);
-    EXPECT_LT((after - before) * 4096L, 32L * 1024 * 1024) << before << " -> " << after;
+    // AddressSanitizer holds freed blocks in quarantine, so resident size grows there without a
+    // leak; its leak check at exit covers that build instead.
+    if (!kAddressSanitizer) {
+        EXPECT_LT((after - before) * 4096L, 32L * 1024 * 1024) << before << " -> " << after;
+    }
 }
 
 } // namespace
