@@ -531,6 +531,23 @@ void DrawKnobWell(QPainter &p, const QPointF &center, double radius, double scal
     p.drawEllipse(center, radius + m, radius + m);
     p.setBrush(Palette::WellFloor());
     p.drawEllipse(center, radius + 1.0, radius + 1.0);
+    // The case's lip around the recess catches the light on the far side.
+    QLinearGradient lip(center - QPointF(radius, radius), center + QPointF(radius, radius));
+    lip.setColorAt(0.0, QColor(255, 255, 255, 40));
+    lip.setColorAt(0.5, QColor(255, 255, 255, 0));
+    lip.setColorAt(1.0, QColor(255, 255, 255, 22));
+    p.setPen(QPen(QBrush(lip), std::max(1.0, 1.2 * scale)));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(center, radius + m + 0.6, radius + m + 0.6);
+    p.restore();
+}
+
+void DrawGuideMark(QPainter &p, const QPointF &from, const QPointF &to, double scale)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(104, 109, 117), std::max(1.0, 1.3 * scale), Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(from, to);
     p.restore();
 }
 

@@ -69,6 +69,8 @@ void DrawBezel(QPainter &p, const QRect &screen, double scale);
 void DrawIdleScreen(QPainter &p, const QRect &screen, double scale);
 // A recess the key with this outline (panel coordinates) sits in.
 void DrawWell(QPainter &p, const QPainterPath &keyOutline, double scale);
+// A printed line tying a soft key to the edge of the screen it labels.
+void DrawGuideMark(QPainter &p, const QPointF &from, const QPointF &to, double scale);
 // A round recess for the knob.
 void DrawKnobWell(QPainter &p, const QPointF &center, double radius, double scale);
 // The maker's plate: brand and a model line.

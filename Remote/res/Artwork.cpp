@@ -155,6 +155,11 @@ QImage DrawLkPanel(int scale)
         const QPoint at = LkKeyPos(key, scale);
         if (!OnRing(key.shape))
             art::DrawWell(p, art::KeyOutline(spec).translated(at), s);
+        if (IsSoftKey(key.id)) {
+            const double y = at.y() + spec.body.height() / 2.0;
+            art::DrawGuideMark(p, QPointF(screen.x() + screen.width() + 16.0 * s, y),
+                               QPointF(at.x() - 8.0 * s, y), s);
+        }
         if (key.panelLegend) {
             const QPointF centre(at.x() + spec.body.width() / 2.0, at.y() - 9.5 * s);
             art::DrawPanelLegend(p, centre, QString::fromUtf8(key.panelLegend), 11.0 * s, 86.0 * s);
@@ -219,19 +224,28 @@ class ImageCache
 public:
     QImage Get(int key, const Recipe &draw)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            if (auto it = m_images.find(key); it != m_images.end())
-                return it->second;
-        }
-        // Drawing happens outside the lock; if two threads race, the first stored copy wins so
-        // every caller sees the same pixels.
+        if (QImage hit = Find(key); !hit.isNull())
+            return hit;
+        // One picture is drawn at a time, so a picture is never drawn twice and Qt's shared
+        // font and path machinery is never entered from two threads at once. Lookups of
+        // pictures already drawn do not wait for a drawing in progress.
+        std::lock_guard drawing(s_drawMutex);
+        if (QImage hit = Find(key); !hit.isNull())
+            return hit;
         QImage drawn = draw();
         std::lock_guard lock(m_mutex);
         return m_images.try_emplace(key, std::move(drawn)).first->second;
     }
 
 private:
+    QImage Find(int key)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_images.find(key);
+        return it == m_images.end() ? QImage() : it->second;
+    }
+
+    static inline std::mutex s_drawMutex;
     std::mutex m_mutex;
     std::unordered_map<int, QImage> m_images;
 };
