@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo fuzz asan tsan release format clean
+.PHONY: all deps configure build test demo package fuzz asan tsan release format clean
 
 all: build
 
@@ -21,8 +21,16 @@ build: configure
 test: build
 	ctest --preset $(PRESET)
 
+# The panel against the built-in simulated instrument (the family dialog comes first).
 demo: build
 	build/bin/klremote --simulate
+
+# The Debian package from the release preset, checked by lintian.
+package: deps
+	cmake --preset release -DKLR_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build --preset release -j $(JOBS)
+	cd build-release && cpack -G DEB
+	lintian --fail-on error,warning build-release/klremote_*.deb
 
 # Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>.
 fuzz:

@@ -83,6 +83,18 @@ bool WantsTextOnly(const QStringList &arguments)
     return false;
 }
 
+bool MayHoldToolkitOptions(const QStringList &arguments)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--"))
+            break;
+        if (a.size() > 2 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")))
+            return true;
+    }
+    return false;
+}
+
 ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
 {
     options = AppOptions{};
@@ -129,7 +141,7 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
     if (parser.isSet(QString::fromLatin1(kSimulate))) {
         options.simulate = true;
         options.simModel = parser.values(QString::fromLatin1(kSimulate)).constLast().trimmed();
-        // The model text travels in a fixed-size identification reply.
+        // Model names are short identifiers; anything longer is a typing slip.
         constexpr int kMaxModelChars = 31;
         const bool printable =
             std::all_of(options.simModel.cbegin(), options.simModel.cend(),

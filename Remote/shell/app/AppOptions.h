@@ -37,3 +37,9 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options);
 // True when the arguments ask only for help or the version: these are answered without
 // opening a window, so they also work where no display is available.
 bool WantsTextOnly(const QStringList &arguments);
+
+// True when single-dash words ("-platform offscreen", "-style fusion") may be options of the
+// window toolkit, which only it can take away: such a command line is judged after the
+// application object exists. Otherwise a mistake is reported before any window or display
+// is needed.
+bool MayHoldToolkitOptions(const QStringList &arguments);

@@ -3,6 +3,7 @@
 #include "CDlgModel.h"
 #include "Families.h"
 #include "PanelRunner.h"
+#include "QuitOnSignal.h"
 #include "Resources.h"
 
 namespace {
@@ -24,6 +25,12 @@ CRemoteApp::CRemoteApp(int &argc, char **argv) : QApplication(argc, argv)
     SetIdentity();
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFile));
     setWindowIcon(res::LoadIcon(res::IDR_MAINFRAME));
+    QuitOnSignal(this, [] {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible())
+                window->close();
+        }
+    });
 }
 
 int CRemoteApp::Run(const AppOptions &options)

@@ -9,7 +9,9 @@
 #include "Families.h"
 #include "SessionIds.h"
 
+#include <QCoreApplication>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -58,6 +60,23 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
         scratch.sync();
     }
     return std::make_unique<CPrefStore>(path);
+}
+
+// Installed in a system folder, the program must not grow a "log" folder there (as root it
+// could): each user's logs then go to the per-user data folder.
+QString LogFolderFor(const AppOptions &options)
+{
+    if (!options.logDir.isEmpty())
+        return options.logDir;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (exeDir.startsWith(QLatin1String("/usr/")) || exeDir.startsWith(QLatin1String("/opt/"))) {
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        if (!data.isEmpty())
+            return data + QStringLiteral("/log");
+    }
+#endif
+    return {};
 }
 
 std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store, CSessionPresenter *presenter)
@@ -119,8 +138,8 @@ int RunPanel(int family, const AppOptions &options)
 
     std::unique_ptr<CRemoteDlg> panel =
         MakePanel(family, scratchStore.get(), options.simulate ? &presenter : nullptr);
-    if (!options.logDir.isEmpty())
-        panel->SetLogFolder(options.logDir);
+    if (const QString folder = LogFolderFor(options); !folder.isEmpty())
+        panel->SetLogFolder(folder);
     if (sim) {
         const auto port = static_cast<std::uint16_t>(sim->Port());
         panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });

@@ -30,8 +30,18 @@ int main(int argc, char **argv)
 {
     CRemoteApp::SetIdentity();
 
-    // Help and version need no display.
-    if (WantsTextOnly(ArgumentsOf(argc, argv))) {
+    const QStringList raw = ArgumentsOf(argc, argv);
+    // Help, version and plain mistakes need no display.
+    if (!WantsTextOnly(raw) && !MayHoldToolkitOptions(raw)) {
+        AppOptions options;
+        const ParseResult parsed = ParseAppOptions(raw, options);
+        if (parsed.outcome == ParseOutcome::Error) {
+            Print(stderr, QStringLiteral("klremote: ") + parsed.text +
+                              QStringLiteral("\nTry 'klremote --help'."));
+            return 2;
+        }
+    }
+    if (WantsTextOnly(raw)) {
         QCoreApplication core(argc, argv);
         AppOptions options;
         const ParseResult parsed = ParseAppOptions(core.arguments(), options);

@@ -126,4 +126,20 @@ TEST(AppOptions, TextOnlyRequestsAreRecognisedBeforeAnyWindowExists)
     EXPECT_FALSE(WantsTextOnly({QStringLiteral("--help")}));
 }
 
+TEST(AppOptions, ToolkitOptionsAreLeftForTheToolkitToTakeFirst)
+{
+    const QString exe = QStringLiteral("klremote");
+    EXPECT_TRUE(MayHoldToolkitOptions({exe, "-platform", "offscreen", "--family", "1"}));
+    EXPECT_TRUE(MayHoldToolkitOptions({exe, "-style=fusion"}));
+    // Our own spellings are judged at once, so a mistake needs no display to be reported.
+    EXPECT_FALSE(MayHoldToolkitOptions({exe, "--family", "7"}));
+    EXPECT_FALSE(MayHoldToolkitOptions({exe, "-h"}));
+    EXPECT_FALSE(MayHoldToolkitOptions({exe, "--", "-platform"}));
+    // What the toolkit leaves behind is parsed as ours: "-simulate" spelt with one dash.
+    AppOptions options;
+    ASSERT_EQ(Parse({"-simulate", "-family", "2"}, options).outcome, ParseOutcome::Run);
+    EXPECT_TRUE(options.simulate);
+    EXPECT_EQ(options.family, 2);
+}
+
 } // namespace

@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# End-to-end run of the real klremote against its in-process simulated instrument, under a
+# virtual X display. Usage: klremote_e2e.sh KLREMOTE SCENARIO [SHOT_DIR]
+#   lk    --simulate --family 0: live screen, F1 lights soft key 1, orderly exit on SIGTERM
+#   kkc   --simulate --family 1: live screen, a click on the "1" key opens the entry field
+#   enter --simulate, Enter in "Select Model": the first family's panel with a live screen
+#   exit  Escape in "Select Model": the program ends with no log and no settings written
+# Exit status 77 (skipped) when no virtual display can be had. SHOT_DIR, when given, keeps
+# the screenshots (used for the README pictures).
+set -euo pipefail
+
+exe=${1:?klremote executable}
+scenario=${2:?scenario}
+shot_dir=${3:-}
+
+if [[ "${KLR_E2E_DISPLAY_READY:-}" != 1 ]]; then
+    if ! command -v xvfb-run >/dev/null 2>&1; then
+        echo "SKIP: xvfb-run is not installed (scripts/install-deps installs it)"
+        exit 77
+    fi
+    for tool in xdotool import convert; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "FAIL: $tool is missing (scripts/install-deps installs it)"
+            exit 1
+        fi
+    done
+    export KLR_E2E_DISPLAY_READY=1
+    exec xvfb-run -a -s "-screen 0 1400x1000x24" "$0" "$@"
+fi
+
+# ---------------------------------------------------------------------------------------
+# Known colours of the simulated screen (sRGB) and where they are, in screen pixels.
+header_rgb="20,40,70"      # title and status lines
+background_rgb="8,12,20"   # between graticule and soft-key column
+softkey_rgb="30,44,62"     # a soft key that is not lit
+lit_rgb="230,150,30"       # the soft key pressed last
+entry_rgb="40,90,160"      # the numeric entry field in the status line
+tolerance=40               # JPEG loses a little colour
+
+work=$(mktemp -d)
+app_pid=""
+cleanup() {
+    if [[ -n "$app_pid" ]] && kill -0 "$app_pid" 2>/dev/null; then
+        kill -KILL "$app_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Settings and per-user folders of this run stay in the scratch folder.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+export XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+log_dir="$work/log"
+out="$work/klremote.out"
+
+fail() {
+    echo "FAIL ($scenario): $*"
+    echo "--- klremote output"; cat "$out" 2>/dev/null || true
+    echo "--- log"; cat "$log_dir"/*.txt 2>/dev/null || true
+    if [[ -n "${last_shot:-}" && -f "$last_shot" ]]; then
+        local keep="${TMPDIR:-/tmp}/klremote-e2e-$scenario-failed.png"
+        cp "$last_shot" "$keep" && echo "--- last screenshot: $keep"
+    fi
+    exit 1
+}
+
+# wait_until SECONDS COMMAND...: polls COMMAND every 0.2 s.
+wait_until() {
+    local limit=$1; shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        ((SECONDS < end)) || return 1
+        sleep 0.2
+    done
+}
+
+find_window() { # title -> window id on stdout
+    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1
+}
+
+wait_window() {
+    local title=$1 id=""
+    local end=$((SECONDS + 30))
+    while [[ -z "$id" ]]; do
+        ((SECONDS < end)) || fail "no window titled '$title'"
+        kill -0 "$app_pid" 2>/dev/null || fail "klremote ended before showing '$title'"
+        id=$(find_window "$title")
+        [[ -n "$id" ]] || sleep 0.2
+    done
+    echo "$id"
+}
+
+shot_no=0
+snap() { # window -> screenshot path in last_shot
+    shot_no=$((shot_no + 1))
+    last_shot="$work/shot$shot_no.png"
+    import -window "$1" "$last_shot" 2>/dev/null
+}
+
+# pixels IMAGE X,Y... -> "r,g,b" per point, one a line
+pixels() {
+    local image=$1; shift
+    local fmt=""
+    for p in "$@"; do fmt+="%[pixel:p{$p}]\n"; done
+    convert "$image" -colorspace sRGB -format "$fmt" info: 2>/dev/null |
+        sed -E 's/^srgba?\(([0-9]+),([0-9]+),([0-9]+).*/\1,\2,\3/'
+}
+
+near() { # "r,g,b" "r,g,b" -> true when every channel is within the tolerance
+    local IFS=,
+    local -a a=($1) b=($2)
+    ((${#a[@]} == 3)) || return 1
+    for i in 0 1 2; do
+        local d=$((a[i] - b[i]))
+        ((d < 0)) && d=$((-d))
+        ((d <= tolerance)) || return 1
+    done
+}
+
+# screen_shows WINDOW LEFT TOP "x,y=r,g,b"...: one fresh screenshot; every point (screen
+# coordinates, offset by the screen rectangle's corner) has its colour.
+screen_shows() {
+    local win=$1 left=$2 top=$3; shift 3
+    snap "$win" || return 1
+    local -a points=() colours=()
+    for spec in "$@"; do
+        local xy=${spec%%=*}
+        points+=("$((left + ${xy%%,*})),$((top + ${xy##*,}))")
+        colours+=("${spec##*=}")
+    done
+    local i=0 got
+    while read -r got; do
+        near "$got" "${colours[i]}" || return 1
+        i=$((i + 1))
+    done < <(pixels "$last_shot" "${points[@]}")
+    ((i == ${#points[@]}))
+}
+
+keep_shot() {
+    if [[ -n "$shot_dir" ]]; then
+        mkdir -p "$shot_dir" && cp "$last_shot" "$shot_dir/$1"
+    fi
+}
+
+log_file() { ls "$log_dir"/*_log*.txt 2>/dev/null | head -n1; }
+log_has() { local f; f=$(log_file) && [[ -n "$f" ]] && grep -qF -- "$1" "$f"; }
+
+# check_log_order TEXT...: each text is on a line after the previous one's.
+check_log_order() {
+    local f last=0 n
+    f=$(log_file)
+    [[ -n "$f" ]] || fail "no log file in $log_dir"
+    for text in "$@"; do
+        n=$(grep -nF -- "$text" "$f" | head -n1 | cut -d: -f1)
+        [[ -n "$n" ]] || fail "log lacks '$text'"
+        ((n > last)) || fail "log has '$text' out of order (line $n, expected after $last)"
+        last=$n
+    done
+    # Every line carries the time stamp and ends in CR LF.
+    if grep -qvE $'^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}   .*\r$' "$f"; then
+        fail "log has a line without time stamp or CR LF"
+    fi
+}
+
+# finish_panel: SIGTERM closes the panel like its close box; the process must end by itself.
+finish_panel() {
+    kill -TERM "$app_pid"
+    local status=0
+    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "klremote did not end after SIGTERM"
+    wait "$app_pid" || status=$?
+    app_pid=""
+    ((status == 0)) || fail "klremote ended with status $status"
+}
+
+no_store_written() {
+    [[ ! -e "$XDG_CONFIG_HOME/Quorvex" ]] || fail "the settings store was written: $(ls -R "$XDG_CONFIG_HOME")"
+}
+
+title="^KLRemote 2\.0$"
+panel_lk() { # window: the live screen of the first family, then F1
+    local win=$1 left=41 top=39 h=600
+    wait_until 30 log_has "TCP Connected, Load Equp" || fail "no connect line in the log"
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "400,$((h - 3))=$header_rgb" \
+        "654,200=$background_rgb" "700,80=$softkey_rgb" || fail "the simulated screen never showed"
+    keep_shot klremote-lk.png
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers F1
+    wait_until 20 screen_shows "$win" $left $top "700,80=$lit_rgb" "400,3=$header_rgb" ||
+        fail "F1 did not light soft key 1 on the instrument's screen"
+    wait_until 10 log_has "KEYP:CUS1" || fail "the key text is not in the log"
+}
+
+case "$scenario" in
+lk)
+    "$exe" --simulate --family 0 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    panel_lk "$(wait_window "$title")"
+    finish_panel
+    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:CUS1"
+    no_store_written
+    ;;
+kkc)
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    left=111 top=25 h=480
+    wait_until 30 log_has "TCP Connected, Load Equp" || fail "no connect line in the log"
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "400,$((h - 3))=$header_rgb" \
+        "654,200=$background_rgb" "760,465=$header_rgb" || fail "the simulated screen never showed"
+    keep_shot klremote-kkc.png
+    # The numeric key "1" of the panel, left of the knob.
+    xdotool mousemove --window "$win" 152 537 click 1
+    wait_until 20 screen_shows "$win" $left $top "760,465=$entry_rgb" ||
+        fail "the click on key 1 did not open the entry field on the instrument's screen"
+    wait_until 10 log_has "KEYP:NUM1" || fail "the key text is not in the log"
+    finish_panel
+    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:NUM1"
+    no_store_written
+    ;;
+enter)
+    "$exe" --simulate --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    dlg=$(wait_window "^Select Model$")
+    snap "$dlg" && keep_shot select-model.png
+    xdotool windowfocus "$dlg" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers Return
+    panel_lk "$(wait_window "$title")"
+    finish_panel
+    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:CUS1"
+    no_store_written
+    ;;
+exit)
+    "$exe" --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    dlg=$(wait_window "^Select Model$")
+    xdotool windowfocus "$dlg" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers Escape
+    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "Escape did not end the program"
+    status=0
+    wait "$app_pid" || status=$?
+    app_pid=""
+    ((status == 0)) || fail "klremote ended with status $status"
+    [[ -z "$(ls -A "$log_dir" 2>/dev/null)" ]] || fail "a log was written: $(ls "$log_dir")"
+    no_store_written
+    ;;
+*)
+    echo "unknown scenario '$scenario'"
+    exit 2
+    ;;
+esac
+echo "PASS ($scenario)"
