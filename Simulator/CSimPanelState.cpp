@@ -269,7 +269,12 @@ bool CSimPanelState::ApplyKey(std::string_view name)
     if (it == kKeys.end())
         return false;
 
-    m_highlight = -1;
+    const bool editing =
+        m_entryActive && (it->action == KeyAction::Digit || it->action == KeyAction::Point ||
+                          it->action == KeyAction::Sign || it->action == KeyAction::Delete);
+    // The soft key that opened an entry stays lit while the entry is typed.
+    if (!editing)
+        m_highlight = -1;
     SetStatus("Key: " + std::string(name));
     switch (it->action) {
     case KeyAction::Mode:

@@ -74,7 +74,9 @@ TEST(SimPanelState, NumericEntryCommitsCentreFrequency)
     EXPECT_EQ(state.HighlightedSoftKey(), 0);
     Press(state, {"KEYP:NUM1", "KEYP:NUM2", "KEYP:JUM", "KEYP:JUM", "KEYP:NUM5"});
     EXPECT_EQ(state.EntryText(), "12.5"); // a second decimal point is ignored
+    EXPECT_EQ(state.HighlightedSoftKey(), 0);
     Press(state, {"KEYP:ENTR"});
+    EXPECT_EQ(state.HighlightedSoftKey(), -1);
     EXPECT_FALSE(state.EntryActive());
     EXPECT_DOUBLE_EQ(state.CenterMHz(), 12.5);
 
