@@ -6,6 +6,7 @@
 #include "CLog.h"
 #include "CPrefStore.h"
 #include "CScreenView.h"
+#include "Diagnostic.h"
 #include "Resources.h"
 
 #include <QApplication>
@@ -127,6 +128,13 @@ bool CRemoteDlg::OnInitDialog()
     else
         CLog::Instance().OpenIn(m_logFolder);
 
+    // The link's own diagnostics (device discovery, carrier trouble) join the log.
+    klr::SetDiagnosticSink([](std::string_view text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        if (!text.empty())
+            CLog::Instance().Write(text);
+    });
     SetScreenReady(1);
     m_bAbort = 1;
     m_link.Init(this);
@@ -163,8 +171,7 @@ bool CRemoteDlg::OnInitDialog()
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/klremote-XXXXXX"));
     m_keySender = std::make_unique<CKeySender>(
         [this](const std::string &text) {
-            // The method is read here, at the moment of sending, like the link state.
-            switch (m_nConnMethod) {
+            switch (m_nLinkMethod.load()) {
             case 1:
             case 3:
                 return m_link.SendTextCommand(klr::kCommand, klr::REQ_CMD, text) == 1;
@@ -196,7 +203,8 @@ void CRemoteDlg::LoadPreferences()
     m_strIPv6 = settings.ipv6;
     m_nScale = settings.scale;
     m_nQuality = settings.quality;
-    (void)settings.usbIds;
+    if (!settings.usbIds.isEmpty())
+        m_link.SetUsbIds(settings.usbIds.toStdString());
 }
 
 void CRemoteDlg::CreateStatusBar()
@@ -364,6 +372,7 @@ void CRemoteDlg::OnConnect()
     m_connectRunning = true;
     ShowConnectBusy(true);
     const int method = m_nConnMethod;
+    m_nLinkMethod = method;
     const QString address = method == 3 ? m_strIPv6 : m_strIPv4;
     m_connectThread = std::thread([this, method, address] { RunConnect(method, address); });
 }
@@ -688,7 +697,7 @@ int CRemoteDlg::FetchScreen()
     if (m_bScreenReady == 0)
         return 0;
     SetScreenReady(0);
-    const bool usb = m_nConnMethod == 2;
+    const bool usb = m_nLinkMethod == 2;
     const auto transferStart = clock::now();
     std::vector<std::uint8_t> picture;
     {
@@ -980,7 +989,7 @@ void CRemoteDlg::TearDown()
     if (m_keySender)
         m_keySender->Stop();
 
-    if (m_link.IsConnected() && m_nConnMethod == 2) {
+    if (m_link.IsConnected() && m_nLinkMethod == 2) {
         for (int n = 0; n < kTearDownMaxPolls && m_bScreenReady == 0; ++n)
             std::this_thread::sleep_for(std::chrono::milliseconds(kTearDownPollMs));
     }
@@ -997,4 +1006,5 @@ void CRemoteDlg::TearDown()
     m_link.StopUsbReader();
     m_link.CloseUsb();
     m_tempDir.reset();
+    klr::SetDiagnosticSink({});
 }

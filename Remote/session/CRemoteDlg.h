@@ -209,4 +209,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_tempDir;
 
     std::unique_ptr<CKeySender> m_keySender;
+    // The method of the link as opened by the last Connect; a method changed in the
+    // Communication dialog applies from the next Connect on.
+    std::atomic<int> m_nLinkMethod{2};
 };

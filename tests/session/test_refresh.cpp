@@ -130,3 +130,26 @@ TEST(Refresh, ClosingStopsTheWorkerPromptly)
     Spin(700);
     EXPECT_EQ(h.instrument->ScreensSent(), sent);
 }
+
+TEST(Refresh, MethodChangedWhileStartedAppliesAtTheNextConnectOnly)
+{
+    PanelHarness h;
+    ASSERT_TRUE(h.StartServer());
+    h.Open(1, false);
+    ASSERT_TRUE(h.Connect());
+    h.panel->OnCommand(ids::IDC_START);
+    ASSERT_TRUE(WaitFor([&] { return h.panel->PicturesShown() >= 1; }));
+    h.presenter.acceptCommunication = true;
+    h.presenter.fillCommunication = [](CDlgCommNew &d) { d.m_nConnMethod = 2; };
+    h.panel->OnCommand(ids::ID_COMMUNICATION);
+    EXPECT_EQ(h.panel->PaneText(3), "USB");
+    // The open TCP link keeps serving pictures and keys.
+    const int shown = h.panel->PicturesShown();
+    ASSERT_TRUE(WaitFor([&] { return h.panel->PicturesShown() >= shown + 2; }));
+    h.panel->OnCommand(1074);
+    ASSERT_TRUE(h.panel->KeySenderDrain(10000));
+    ASSERT_TRUE(WaitFor([&] { return !h.instrument->ReceivedCommands().empty(); }));
+    EXPECT_EQ(h.instrument->ReceivedCommands().back(), "KEYP:SETUP");
+    EXPECT_TRUE(h.panel->Link().IsConnected());
+    EXPECT_LT(h.LogIndex("Send REQ_CMD Error"), 0);
+}

@@ -1,0 +1,187 @@
+// Figures of the KKC panel against the simulated instrument on loopback: reply complete to
+// picture shown, key click to bytes at the instrument, the window thread's longest stall
+// and the CPU used while Started. Prints figures; asserts nothing.
+#include "CLog.h"
+#include "CPrefStore.h"
+#include "CQxButton.h"
+#include "CRemoteDlgKKC.h"
+#include "CSimServer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+// Stamps the moment a reply is complete (the transfer-time hook runs right after it).
+class TimedPanel : public CRemoteDlgKKC
+{
+public:
+    using CRemoteDlgKKC::CRemoteDlgKKC;
+    std::mutex lock;
+    std::vector<clock_type::time_point> completed;
+
+protected:
+    void LogTransferTime(double seconds, int bytes, bool usb) override
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            completed.push_back(clock_type::now());
+        }
+        CRemoteDlgKKC::LogTransferTime(seconds, bytes, usb);
+    }
+};
+
+void Spin(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // --show SECONDS: keep the panel on screen, connected and Started, for a look at it.
+    const bool show = argc > 2 && std::string(argv[1]) == "--show";
+    if (!show)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    auto instrument = std::make_shared<CSimInstrument>();
+    instrument->SetLogSink([](std::string_view) {});
+    CSimServer server(instrument);
+    if (!server.Start("127.0.0.1", 0)) {
+        std::fprintf(stderr, "simulator: %s\n", server.Error().c_str());
+        return 1;
+    }
+    {
+        QSettings ini(dir.filePath("prefs.ini"), QSettings::IniFormat);
+        ini.setValue("Connection/Method", 1);
+        ini.setValue("Connection/IP", "127.0.0.1");
+    }
+    CPrefStore store(dir.filePath("prefs.ini"));
+    struct Quiet : CSessionPresenter
+    {
+        void Message(QWidget *, const QString &) override {}
+        void ConnectionFailed(QWidget *, int) override {}
+    } presenter;
+    TimedPanel panel(&store, &presenter);
+    panel.SetLogFolder(dir.filePath("log"));
+    const std::uint16_t port = server.Port();
+    panel.SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+    panel.OnInitDialog();
+    panel.OnCommand(ids::IDC_CONNECT);
+    QElapsedTimer wait;
+    wait.start();
+    while (panel.IsConnectRunning() && wait.elapsed() < 15000)
+        Spin(10);
+    if (!panel.Link().IsConnected()) {
+        std::fprintf(stderr, "connect failed\n");
+        return 1;
+    }
+
+    if (show) {
+        panel.show();
+        panel.OnCommand(ids::IDC_START);
+        Spin(std::atoi(argv[2]) * 1000);
+        return 0;
+    }
+
+    std::vector<clock_type::time_point> shown;
+    QObject::connect(&panel, &CRemoteDlg::pictureShown,
+                     [&] { shown.push_back(clock_type::now()); });
+
+    // Window-thread stalls: a 1 ms timer whose longest gap is recorded.
+    double longestGapMs = 0;
+    auto lastTick = clock_type::now();
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = clock_type::now();
+        longestGapMs = std::max(longestGapMs,
+                                std::chrono::duration<double, std::milli>(now - lastTick).count());
+        lastTick = now;
+    });
+
+    panel.OnCommand(ids::IDC_START);
+    Spin(600);
+    const double cpuBefore = CpuSeconds();
+    const auto wallBefore = clock_type::now();
+    lastTick = clock_type::now();
+    ticker.start();
+    Spin(10000);
+    ticker.stop();
+    const double cpu = CpuSeconds() - cpuBefore;
+    const double wall = std::chrono::duration<double>(clock_type::now() - wallBefore).count();
+
+    std::vector<double> toPainted;
+    {
+        std::lock_guard<std::mutex> guard(panel.lock);
+        for (auto done : panel.completed) {
+            auto it = std::lower_bound(shown.begin(), shown.end(), done);
+            if (it != shown.end())
+                toPainted.push_back(std::chrono::duration<double, std::milli>(*it - done).count());
+        }
+    }
+
+    // Key click to the text at the instrument, clicks 300 ms apart so the spacing never applies.
+    std::vector<double> keyMs;
+    for (int i = 0; i < 20; ++i) {
+        const std::size_t before = instrument->ReceivedCommandsRaw().size();
+        const auto clicked = clock_type::now();
+        panel.Key(1073)->click();
+        while (instrument->ReceivedCommandsRaw().size() == before &&
+               clock_type::now() - clicked < std::chrono::seconds(2))
+            std::this_thread::yield();
+        keyMs.push_back(
+            std::chrono::duration<double, std::milli>(clock_type::now() - clicked).count());
+        Spin(300);
+    }
+    panel.OnCommand(ids::IDC_STOP);
+
+    std::printf("pictures shown while Started        : %zu in %.1f s\n", shown.size(), wall);
+    std::printf("reply complete -> picture shown     : median %.2f ms, max %.2f ms (n=%zu)\n",
+                Median(toPainted),
+                toPainted.empty() ? 0.0 : *std::max_element(toPainted.begin(), toPainted.end()),
+                toPainted.size());
+    std::printf("key click -> text at the instrument : median %.2f ms, max %.2f ms (n=%zu)\n",
+                Median(keyMs), *std::max_element(keyMs.begin(), keyMs.end()), keyMs.size());
+    std::printf("window thread longest stall         : %.2f ms\n", longestGapMs);
+    std::printf("CPU while Started (panel + simulator): %.2f %% of one core\n", 100.0 * cpu / wall);
+    return 0;
+}
