@@ -179,8 +179,8 @@ bool CImage::ScaleHighQuality(CImage &dst, const CImage &src, int dstW, int dstH
         return false;
     // Qt's smooth scaling averages the covered source area when shrinking and interpolates
     // bilinearly when growing: never a nearest-pixel pick.
-    const QImage scaled = src.m_image.copy(srcRect).scaled(dstW, dstH, Qt::IgnoreAspectRatio,
-                                                           Qt::SmoothTransformation);
+    const QImage part = srcRect == src.m_image.rect() ? src.m_image : src.m_image.copy(srcRect);
+    const QImage scaled = part.scaled(dstW, dstH, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return false;
     QPainter painter(&dst.m_image);
