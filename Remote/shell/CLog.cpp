@@ -77,10 +77,12 @@ QDateTime CLog::Now()
 
 bool CLog::Open()
 {
-    const QString besideExe =
-        QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kLogFolder);
+    // Without an application object the executable's folder is unknown (an empty text here
+    // would put the log under the file-system root).
+    const QString exeDir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
     std::lock_guard<std::mutex> guard(m_lock);
-    if (OpenInLocked(besideExe))
+    if (!exeDir.isEmpty() && OpenInLocked(exeDir + QLatin1Char('/') + QLatin1String(kLogFolder)))
         return true;
     const QString appData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (appData.isEmpty())
