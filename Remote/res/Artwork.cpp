@@ -5,6 +5,9 @@
 
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QThread>
+#include <QThreadPool>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -218,6 +221,38 @@ const std::map<int, Recipe> &Recipes()
     return recipes;
 }
 
+// Qt's raster engine splits large fills over the global thread pool unless it already runs
+// on one of the pool's threads. Drawing a picture on a pool thread keeps all of it on one
+// thread: the pictures are small enough that the split buys nothing, and the hand-over inside
+// Qt, which thread checkers cannot see, otherwise floods them with reports and slows them down
+// a hundredfold. When the pool has no thread to spare the picture is drawn right here.
+QImage DrawOnOneThread(const Recipe &draw)
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    if (pool->contains(QThread::currentThread()))
+        return draw();
+    // The hand-over goes through a plain mutex and condition, held by the caller while the
+    // task is queued and by the task while it draws: checkers see the ordering through these,
+    // not through the pool's own queue.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool finished = false;
+    QImage image;
+    std::unique_lock lock(mutex);
+    const bool started = pool->tryStart([&] {
+        std::lock_guard held(mutex);
+        image = draw();
+        finished = true;
+        cv.notify_one();
+    });
+    if (!started) {
+        lock.unlock();
+        return draw();
+    }
+    cv.wait(lock, [&] { return finished; });
+    return image;
+}
+
 // Drawn once; later requests share the same pixels.
 class ImageCache
 {
@@ -232,7 +267,7 @@ public:
         std::lock_guard drawing(s_drawMutex);
         if (QImage hit = Find(key); !hit.isNull())
             return hit;
-        QImage drawn = draw();
+        QImage drawn = DrawOnOneThread(draw);
         std::lock_guard lock(m_mutex);
         return m_images.try_emplace(key, std::move(drawn)).first->second;
     }
