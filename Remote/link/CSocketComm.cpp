@@ -12,6 +12,9 @@ namespace {
 constexpr int kClosePauseMs = 50;
 constexpr const char *kAllOnes = "255.255.255.255";
 constexpr const char *kUnknownAddress = "<unknown>";
+// A shutdown from another thread wakes a waiting poll() but not a waiting Winsock
+// select(), so waits are taken in slices and the shutdown flag is looked at between them.
+constexpr int kWaitSliceMs = 50;
 
 struct AddrInfoDeleter
 {
@@ -54,6 +57,9 @@ bool CSocketComm::IsOpen() const
 
 bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
 {
+    // Some inet_addr versions answer 0.0.0.0 for an empty text, which then reaches this host.
+    if (host.empty())
+        return false;
     // inet_addr answers the all-ones address both for a bad text and for the broadcast text.
     address = inet_addr(host.c_str());
     if (address != INADDR_NONE || host == kAllOnes)
@@ -130,6 +136,7 @@ bool CSocketComm::ConnectIPv4(const std::string &host)
         return false;
     }
     net::SocketHandle expected = net::kInvalidSocket;
+    m_bShutdown = false;
     if (!m_socket.compare_exchange_strong(expected, s)) {
         // Another connect won the race; keep that one, as a second IPv4 connect would.
         net::CloseSocket(s);
@@ -183,6 +190,7 @@ bool CSocketComm::ConnectIPv6(const std::string &host)
                      error, net::ErrorText(error).c_str());
         return false;
     }
+    m_bShutdown = false;
     const net::SocketHandle previous = m_socket.exchange(s);
     if (previous != net::kInvalidSocket) {
         // Another thread connected meanwhile; the newest connection replaces it.
@@ -209,12 +217,30 @@ int CSocketComm::SendBuffer(const std::uint8_t *data, int length)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+net::WaitResult CSocketComm::WaitForData(net::SocketHandle s, int milliseconds) const
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (m_bShutdown)
+            return net::WaitResult::Failed;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const int slice =
+            left < kWaitSliceMs ? static_cast<int>(left < 0 ? 0 : left) : kWaitSliceMs;
+        const net::WaitResult result = net::WaitFor(s, false, slice);
+        if (result != net::WaitResult::Timeout || slice >= left)
+            return m_bShutdown ? net::WaitResult::Failed : result;
+    }
+}
+
 bool CSocketComm::WaitReadable(int milliseconds)
 {
     const net::SocketHandle s = m_socket.load();
     if (s == net::kInvalidSocket)
         return true;
-    return net::WaitFor(s, false, milliseconds) != net::WaitResult::Timeout;
+    return WaitForData(s, milliseconds) != net::WaitResult::Timeout;
 }
 
 int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer)
@@ -224,7 +250,7 @@ int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *b
     const net::SocketHandle s = m_socket.load();
     if (s == net::kInvalidSocket)
         return -1;
-    switch (net::WaitFor(s, false, milliseconds)) {
+    switch (WaitForData(s, milliseconds)) {
     case net::WaitResult::Timeout:
         return 0;
     case net::WaitResult::Failed:
@@ -250,6 +276,8 @@ void CSocketComm::Close(bool pause)
 void CSocketComm::Shutdown()
 {
     const net::SocketHandle s = m_socket.load();
-    if (s != net::kInvalidSocket)
+    if (s != net::kInvalidSocket) {
+        m_bShutdown = true;
         net::ShutdownSocket(s);
+    }
 }

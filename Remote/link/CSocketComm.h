@@ -51,8 +51,11 @@ private:
     // number in `error`.
     bool ConnectWithTimeout(klr::net::SocketHandle s, const sockaddr *address, std::size_t length,
                             int &error) const;
+    // Waits for data on `s`, ending early once Shutdown() has been called.
+    klr::net::WaitResult WaitForData(klr::net::SocketHandle s, int milliseconds) const;
 
     std::atomic<klr::net::SocketHandle> m_socket{klr::net::kInvalidSocket};
+    std::atomic<bool> m_bShutdown{false};
     std::atomic<std::uint16_t> m_nPort{66};
     std::atomic<int> m_nConnectTimeoutMs{10000};
 };
