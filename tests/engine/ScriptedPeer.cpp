@@ -82,10 +82,15 @@ void ScriptedPeer::Run()
             continue;
         }
         {
+            std::lock_guard lock(m_sendMutex);
+            m_connection = connection;
+        }
+        {
             std::lock_guard lock(m_mutex);
             ++m_connections;
         }
-        Serve(connection);
+        m_changed.notify_all();
+        Serve();
         {
             std::lock_guard lock(m_mutex);
             ++m_hangUps;
@@ -94,12 +99,8 @@ void ScriptedPeer::Run()
     }
 }
 
-void ScriptedPeer::Serve(net::SocketHandle connection)
+void ScriptedPeer::Serve()
 {
-    {
-        std::lock_guard lock(m_sendMutex);
-        m_connection = connection;
-    }
     auto hangUp = [&] {
         std::lock_guard lock(m_sendMutex);
         if (m_connection != net::kInvalidSocket) {
@@ -205,6 +206,13 @@ bool ScriptedPeer::WaitForRequests(std::size_t count, int timeoutMs)
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [&] { return m_requests.size() >= count; });
+}
+
+bool ScriptedPeer::WaitForConnections(std::size_t count, int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_connections >= count; });
 }
 
 bool ScriptedPeer::WaitForHangUps(std::size_t count, int timeoutMs)

@@ -71,14 +71,16 @@ public:
 
     // True once `count` requests have arrived, false after timeoutMs.
     bool WaitForRequests(std::size_t count, int timeoutMs = 10000);
-    // True once `count` connections were accepted and the last has ended.
+    // True once `count` connections have been accepted.
+    bool WaitForConnections(std::size_t count, int timeoutMs = 10000);
+    // True once `count` connections were accepted and have ended.
     bool WaitForHangUps(std::size_t count, int timeoutMs = 10000);
     std::vector<Request> Requests() const;
     std::size_t Connections() const;
 
 private:
     void Run();
-    void Serve(klr::net::SocketHandle connection);
+    void Serve();
     bool SendAll(klr::net::SocketHandle s, std::span<const std::uint8_t> bytes);
 
     klr::net::SocketHandle m_listener = klr::net::kInvalidSocket;

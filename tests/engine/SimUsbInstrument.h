@@ -35,15 +35,16 @@ public:
 
     std::vector<CUsbDeviceSim::Block> Handle(const std::uint8_t *block)
     {
-        klr::CPacketScanner scanner;
-        std::size_t consumed = 0;
-        if (scanner.Feed({block, klr::kUsbBlockSize}, consumed) !=
-            klr::CPacketScanner::Result::Packet) {
-            return {};
-        }
         auto packet = std::make_unique<klr::DecodedPacket>();
-        if (!klr::DecodePacket(scanner.Packet(), *packet).empty()) {
-            return {};
+        {
+            std::lock_guard lock(m_mutex);
+            m_scanner.Reset();
+            std::size_t consumed = 0;
+            if (m_scanner.Feed({block, klr::kUsbBlockSize}, consumed) !=
+                    klr::CPacketScanner::Result::Packet ||
+                !klr::DecodePacket(m_scanner.Packet(), *packet).empty()) {
+                return {};
+            }
         }
         Bytes payload(packet->payload.begin(),
                       packet->payload.begin() + static_cast<std::ptrdiff_t>(packet->payloadLength));
@@ -80,6 +81,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
+    klr::CPacketScanner m_scanner;
     int m_screens = 0;
     std::vector<std::string> m_commands;
 };

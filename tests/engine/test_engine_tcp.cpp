@@ -38,6 +38,9 @@ struct Connected
         link.SetPort(peer.Port());
         link.SetHostAddress(ipv6 ? "::1" : "127.0.0.1");
         ok = ipv6 ? link.ConnectTcp6() : link.ConnectTcp();
+        if (ok == 1 && !peer.WaitForConnections(1)) {
+            ok = 0;
+        }
     }
     ScriptedPeer peer;
     CDevComm link;
