@@ -45,6 +45,7 @@ public:
     using CRemoteDlg::StatusBar;
     using CRemoteDlgLK::CRemoteDlgLK;
     using CRemoteDlgLK::DrawScreenImage;
+    using CRemoteDlgLK::OnConnected;
 };
 
 inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 15000)
