@@ -1,6 +1,7 @@
 // Figures of the KKC panel against the simulated instrument on loopback: reply complete to
 // picture shown, key click to bytes at the instrument, the window thread's longest stall
 // and the CPU used while Started. Prints figures; asserts nothing.
+#include "CImage.h"
 #include "CLog.h"
 #include "CPrefStore.h"
 #include "CQxButton.h"
@@ -9,6 +10,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -48,12 +51,12 @@ protected:
     }
 };
 
+// Runs the window's event loop for a while (idle, as a real window would be).
 void Spin(int ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 double Median(std::vector<double> v)
@@ -174,14 +177,64 @@ int main(int argc, char **argv)
     }
     panel.OnCommand(ids::IDC_STOP);
 
+    // What the file step costs inside that interval: writing and decoding one picture.
+    std::vector<double> fileMs;
+    const QByteArray jpeg = instrument->LastScreenJpeg();
+    const QString path = dir.filePath("probe.jpg");
+    for (int i = 0; i < 20; ++i) {
+        const auto t0 = clock_type::now();
+        CRemoteDlg::FileSaveBinary(path, reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
+                                   int(jpeg.size()));
+        CImage image;
+        image.Load(path);
+        fileMs.push_back(std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
+    }
+
+    // CPU of the panel alone: the same Started session against a simulator in its own process.
+    double panelOnlyCpu = -1;
+    const QString simPath = QCoreApplication::applicationDirPath() + "/klremote-sim";
+    QProcess sim;
+    sim.start(simPath, {"--port", "0"});
+    if (sim.waitForStarted(5000) && sim.waitForReadyRead(10000)) {
+        const QString line = QString::fromLatin1(sim.readLine()).trimmed();
+        const int simPort = line.section(':', -1).toInt();
+        if (line.startsWith("listening on") && simPort > 0) {
+            TimedPanel second(&store, &presenter);
+            second.SetLogFolder(dir.filePath("log2"));
+            second.SetLinkSetup([simPort](CDevComm &link) { link.SetPort(quint16(simPort)); });
+            second.OnInitDialog();
+            second.OnCommand(ids::IDC_CONNECT);
+            QElapsedTimer w;
+            w.start();
+            while (second.IsConnectRunning() && w.elapsed() < 15000)
+                Spin(10);
+            if (second.Link().IsConnected()) {
+                second.OnCommand(ids::IDC_START);
+                Spin(600);
+                const double c0 = CpuSeconds();
+                const auto t0 = clock_type::now();
+                Spin(10000);
+                panelOnlyCpu = 100.0 * (CpuSeconds() - c0) /
+                               std::chrono::duration<double>(clock_type::now() - t0).count();
+                second.OnCommand(ids::IDC_STOP);
+            }
+        }
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+
     std::printf("pictures shown while Started        : %zu in %.1f s\n", shown.size(), wall);
     std::printf("reply complete -> picture shown     : median %.2f ms, max %.2f ms (n=%zu)\n",
                 Median(toPainted),
                 toPainted.empty() ? 0.0 : *std::max_element(toPainted.begin(), toPainted.end()),
                 toPainted.size());
+    std::printf("  of which file write + JPEG decode : median %.2f ms (%d bytes)\n", Median(fileMs),
+                int(jpeg.size()));
     std::printf("key click -> text at the instrument : median %.2f ms, max %.2f ms (n=%zu)\n",
                 Median(keyMs), *std::max_element(keyMs.begin(), keyMs.end()), keyMs.size());
     std::printf("window thread longest stall         : %.2f ms\n", longestGapMs);
     std::printf("CPU while Started (panel + simulator): %.2f %% of one core\n", 100.0 * cpu / wall);
+    if (panelOnlyCpu >= 0)
+        std::printf("CPU while Started (panel only)      : %.2f %% of one core\n", panelOnlyCpu);
     return 0;
 }

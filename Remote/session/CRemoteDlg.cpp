@@ -69,6 +69,7 @@ constexpr int kTearDownPollMs = 200;
 constexpr int kTearDownMaxPolls = 50;
 
 constexpr int kStatusBarHeight = 20;
+constexpr int kPane0Margin = 480; // pane 0 takes the client width less this
 constexpr int kPane1Width = 120;
 constexpr int kPane2Width = 150;
 constexpr int kPane3Width = 190;
@@ -217,8 +218,7 @@ void CRemoteDlg::CreateStatusBar()
     m_pStatusBar->setPalette(palette);
     m_pStatusBar->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
 
-    const int widths[4] = {width() - kPane1Width - kPane2Width - kPane3Width, kPane1Width,
-                           kPane2Width, kPane3Width};
+    const int widths[4] = {width() - kPane0Margin, kPane1Width, kPane2Width, kPane3Width};
     for (int pane = 0; pane < 4; ++pane) {
         QWidget *holder = new QWidget(m_pStatusBar);
         holder->setFixedWidth(std::max(0, widths[pane]));
@@ -904,6 +904,9 @@ QMenu *CRemoteDlg::BuildContextMenu()
 void CRemoteDlg::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::RightButton) {
+        // A key takes its own presses; the menu belongs to the panel around the keys.
+        if (qobject_cast<QAbstractButton *>(childAt(event->position().toPoint())))
+            return;
         std::unique_ptr<QMenu> menu(BuildContextMenu());
         if (QAction *chosen = menu->exec(event->globalPosition().toPoint()))
             OnCommand(chosen->data().toInt());
