@@ -266,13 +266,15 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
         p.restore();
     }
     if (pressed) {
-        // Inner shadow from the rim of the well, cast onto the sunken cap.
+        // Inner shadow from the rim of the well, cast onto the sunken cap; softer on light
+        // keys, where the same shade would read as a second outline.
+        const double depth = qGray(colours.cap.rgb()) > 140 ? 0.55 : 1.0;
         p.save();
         p.setClipPath(cap);
         p.fillPath(cap.subtracted(cap.translated(1.0 * s + 0.5, 1.4 * s + 0.5)),
-                   QColor(0, 0, 0, 70));
+                   QColor(0, 0, 0, static_cast<int>(70 * depth)));
         p.fillPath(cap.subtracted(cap.translated(2.2 * s + 0.5, 2.8 * s + 0.5)),
-                   QColor(0, 0, 0, 45));
+                   QColor(0, 0, 0, static_cast<int>(45 * depth)));
         p.restore();
     }
     if (spec.state == FaceState::Focus) {

@@ -23,7 +23,6 @@ struct Palette
     static QColor CaseDark() { return {34, 36, 40}; }
     static QColor WellFloor() { return {24, 25, 28}; }
     static QColor Glass() { return {9, 12, 16}; }
-    static QColor Legend() { return {236, 238, 240}; }
     static QColor PanelText() { return {196, 200, 206}; }
     static QColor Accent() { return {232, 142, 38}; }
 };

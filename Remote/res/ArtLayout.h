@@ -40,7 +40,6 @@ inline constexpr QSize kKkcPlaceholderSize{800, 480};
 inline constexpr int kKkcKnobSize = 140;
 inline constexpr QPoint kKkcKnobPos{787, 530};
 inline constexpr int kKkcFirstKey = 1073;
-inline constexpr int kKkcLastKey = 1100;
 
 struct KkcKey
 {
@@ -73,7 +72,6 @@ inline constexpr std::array<int, kScaleCount> kLkKnobSize{177, 150, 124};
 inline constexpr QRect kLkScreen100{41, 39, 800, 600};
 inline constexpr QPoint kLkKnobPos100{1030, 120};
 inline constexpr int kLkFirstKey = 1013;
-inline constexpr int kLkLastKey = 1046;
 inline constexpr int kLkFirstSoftKey = 1014;
 inline constexpr int kLkLastSoftKey = 1020;
 
