@@ -173,14 +173,14 @@ bool CanDrawText()
 
 // ---------------------------------------------------------------- keys
 
-QPainterPath KeyOutline(const KeyFaceSpec &spec)
+QPainterPath KeyOutline(const KeyFaceSpec &desc)
 {
     using H = layout::KeyShape;
-    const QSize b = spec.body.isEmpty() ? spec.size : spec.body.boundedTo(spec.size);
+    const QSize b = desc.body.isEmpty() ? desc.size : desc.body.boundedTo(desc.size);
     const QRectF r(0.5, 0.5, b.width() - 1.0, b.height() - 1.0);
     const double shortSide = std::min(r.width(), r.height());
     QPainterPath path;
-    switch (spec.shape) {
+    switch (desc.shape) {
     case H::Pill: {
         const double radius = shortSide * 0.42;
         path.addRoundedRect(r, radius, radius);
@@ -190,19 +190,19 @@ QPainterPath KeyOutline(const KeyFaceSpec &spec)
     case H::ArcDown:
     case H::ArcLeft:
     case H::ArcRight: {
-        const double radius = std::max(3.0, 7.0 * spec.scale);
+        const double radius = std::max(3.0, 7.0 * desc.scale);
         QPainterPath box;
         box.addRoundedRect(r, radius, radius);
         QPainterPath outer;
-        outer.addEllipse(spec.ringCenter, spec.ringOuter, spec.ringOuter);
+        outer.addEllipse(desc.ringCenter, desc.ringOuter, desc.ringOuter);
         QPainterPath inner;
-        inner.addEllipse(spec.ringCenter, spec.ringInner, spec.ringInner);
+        inner.addEllipse(desc.ringCenter, desc.ringInner, desc.ringInner);
         path = box.intersected(outer).subtracted(inner);
         break;
     }
     case H::Rounded:
     default: {
-        const double radius = std::max(3.0, std::min(8.0 * spec.scale, shortSide * 0.22));
+        const double radius = std::max(3.0, std::min(8.0 * desc.scale, shortSide * 0.22));
         path.addRoundedRect(r, radius, radius);
         break;
     }
@@ -210,17 +210,17 @@ QPainterPath KeyOutline(const KeyFaceSpec &spec)
     return path;
 }
 
-QImage DrawKeyFace(const KeyFaceSpec &spec)
+QImage DrawKeyFace(const KeyFaceSpec &desc)
 {
-    QImage image(spec.size, QImage::Format_RGB32);
+    QImage image(desc.size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
     image.fill(Palette::WellFloor());
 
-    const double s = spec.scale;
-    const bool pressed = spec.state == FaceState::Pressed;
-    const bool disabled = spec.state == FaceState::Disabled;
-    KeyColours colours = ColoursOf(spec.style);
+    const double s = desc.scale;
+    const bool pressed = desc.state == FaceState::Pressed;
+    const bool disabled = desc.state == FaceState::Disabled;
+    KeyColours colours = ColoursOf(desc.style);
     if (pressed)
         colours.cap = colours.cap.darker(118);
     if (disabled) {
@@ -228,7 +228,7 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
         colours.legend = Mix(colours.legend, colours.cap, 0.62);
     }
 
-    const QPainterPath outline = KeyOutline(spec);
+    const QPainterPath outline = KeyOutline(desc);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -277,7 +277,7 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
                    QColor(0, 0, 0, static_cast<int>(45 * depth)));
         p.restore();
     }
-    if (spec.state == FaceState::Focus) {
+    if (desc.state == FaceState::Focus) {
         QPen ring(QColor(96, 176, 255), std::max(1.2, 1.8 * s));
         p.setPen(ring);
         p.setBrush(Qt::NoBrush);
@@ -286,21 +286,21 @@ QImage DrawKeyFace(const KeyFaceSpec &spec)
 
     // Legend.
     const QPointF centre = capBox.center();
-    if (IsArrowGlyph(spec.legend)) {
+    if (IsArrowGlyph(desc.legend)) {
         const double size = std::min(capBox.width(), capBox.height()) * 0.42;
-        p.fillPath(ArrowPath(spec.legend, centre, size), colours.legend);
-    } else if (spec.legend == QStringLiteral(".")) {
+        p.fillPath(ArrowPath(desc.legend, centre, size), colours.legend);
+    } else if (desc.legend == QStringLiteral(".")) {
         // Set as a centred dot: the type's full stop sits on the baseline and is a speck.
         const double r = std::max(1.6, capBox.height() * 0.085);
         p.setPen(Qt::NoPen);
         p.setBrush(colours.legend);
         p.drawEllipse(centre, r, r);
-    } else if (!spec.legend.isEmpty() && CanDrawText()) {
-        const bool digit = spec.legend.size() <= 3 && spec.style == layout::KeyStyle::Numeric;
+    } else if (!desc.legend.isEmpty() && CanDrawText()) {
+        const bool digit = desc.legend.size() <= 3 && desc.style == layout::KeyStyle::Numeric;
         const double px =
             digit ? capBox.height() * 0.46 : std::min(capBox.height() * 0.45, 13.0 * s);
-        const QFont font = FitFont(spec.legend, px, capBox.width() - 6.0 * s, true, 6.0);
-        DrawCentredText(p, capBox, spec.legend, font, colours.legend);
+        const QFont font = FitFont(desc.legend, px, capBox.width() - 6.0 * s, true, 6.0);
+        DrawCentredText(p, capBox, desc.legend, font, colours.legend);
     }
     p.end();
 

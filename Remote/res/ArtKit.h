@@ -52,8 +52,8 @@ struct KeyFaceSpec
 };
 
 // The outline of a key face inside its image (face coordinates).
-QPainterPath KeyOutline(const KeyFaceSpec &spec);
-QImage DrawKeyFace(const KeyFaceSpec &spec);
+QPainterPath KeyOutline(const KeyFaceSpec &desc);
+QImage DrawKeyFace(const KeyFaceSpec &desc);
 
 // notch 1..12 puts the pointer at bearing 30 * (notch - 1) degrees clockwise from 12 o'clock;
 // notch 0 is the disabled knob. The knob is drawn inside the top-left `body` pixels square when

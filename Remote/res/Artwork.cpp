@@ -71,13 +71,13 @@ bool IsSoftKey(int id)
 
 KeyFaceSpec KkcSpec(const KkcKey &key, FaceState state)
 {
-    KeyFaceSpec spec;
-    spec.size = QSize(key.w, key.h);
-    spec.style = key.style;
-    spec.shape = key.shape;
-    spec.legend = QString::fromUtf8(key.legend);
-    spec.state = state;
-    return spec;
+    KeyFaceSpec desc;
+    desc.size = QSize(key.w, key.h);
+    desc.style = key.style;
+    desc.shape = key.shape;
+    desc.legend = QString::fromUtf8(key.legend);
+    desc.state = state;
+    return desc;
 }
 
 QPointF KkcKnobCentre()
@@ -119,18 +119,18 @@ QPointF LkKnobCentre(int scale)
 
 KeyFaceSpec LkSpec(const LkKey &key, int scale, FaceState state)
 {
-    KeyFaceSpec spec;
-    spec.size = LkFaceSize(key.cls, scale);
-    spec.body = LkButtonSize(key.cls, scale);
-    spec.style = key.style;
-    spec.shape = key.shape;
-    spec.legend = QString::fromUtf8(key.legend);
-    spec.state = state;
-    spec.scale = static_cast<double>(kScaleFactor[static_cast<size_t>(scale)]);
-    spec.ringCenter = LkKnobCentre(scale) - QPointF(LkKeyPos(key, scale));
-    spec.ringInner = ScaleReal(kRingInner100, scale);
-    spec.ringOuter = ScaleReal(kRingOuter100, scale);
-    return spec;
+    KeyFaceSpec desc;
+    desc.size = LkFaceSize(key.cls, scale);
+    desc.body = LkButtonSize(key.cls, scale);
+    desc.style = key.style;
+    desc.shape = key.shape;
+    desc.legend = QString::fromUtf8(key.legend);
+    desc.state = state;
+    desc.scale = static_cast<double>(kScaleFactor[static_cast<size_t>(scale)]);
+    desc.ringCenter = LkKnobCentre(scale) - QPointF(LkKeyPos(key, scale));
+    desc.ringInner = ScaleReal(kRingInner100, scale);
+    desc.ringOuter = ScaleReal(kRingOuter100, scale);
+    return desc;
 }
 
 bool OnRing(KeyShape shape)
@@ -154,17 +154,17 @@ QImage DrawLkPanel(int scale)
     const QPointF knob = LkKnobCentre(scale);
     art::DrawKnobWell(p, knob, ScaleReal(kRingDish100, scale), s);
     for (const LkKey &key : LkKeys()) {
-        const KeyFaceSpec spec = LkSpec(key, scale, FaceState::Normal);
+        const KeyFaceSpec desc = LkSpec(key, scale, FaceState::Normal);
         const QPoint at = LkKeyPos(key, scale);
         if (!OnRing(key.shape))
-            art::DrawWell(p, art::KeyOutline(spec).translated(at), s);
+            art::DrawWell(p, art::KeyOutline(desc).translated(at), s);
         if (IsSoftKey(key.id)) {
-            const double y = at.y() + spec.body.height() / 2.0;
+            const double y = at.y() + desc.body.height() / 2.0;
             art::DrawGuideMark(p, QPointF(screen.x() + screen.width() + 16.0 * s, y),
                                QPointF(at.x() - 8.0 * s, y), s);
         }
         if (key.panelLegend) {
-            const QPointF centre(at.x() + spec.body.width() / 2.0, at.y() - 9.5 * s);
+            const QPointF centre(at.x() + desc.body.width() / 2.0, at.y() - 9.5 * s);
             art::DrawPanelLegend(p, centre, QString::fromUtf8(key.panelLegend), 11.0 * s, 86.0 * s);
         }
     }

@@ -108,7 +108,7 @@ pixels() {
 }
 
 near() { # "r,g,b" "r,g,b" -> true when every channel is within the tolerance
-    local IFS=,
+    local IFS=, i
     local -a a=($1) b=($2)
     ((${#a[@]} == 3)) || return 1
     for i in 0 1 2; do
@@ -124,10 +124,10 @@ screen_shows() {
     local win=$1 left=$2 top=$3; shift 3
     snap "$win" || return 1
     local -a points=() colours=()
-    for spec in "$@"; do
-        local xy=${spec%%=*}
+    for probe in "$@"; do
+        local xy=${probe%%=*}
         points+=("$((left + ${xy%%,*})),$((top + ${xy##*,}))")
-        colours+=("${spec##*=}")
+        colours+=("${probe##*=}")
     done
     local i=0 got
     while read -r got; do
