@@ -153,3 +153,18 @@ TEST(Refresh, MethodChangedWhileStartedAppliesAtTheNextConnectOnly)
     EXPECT_TRUE(h.panel->Link().IsConnected());
     EXPECT_LT(h.LogIndex("Send REQ_CMD Error"), 0);
 }
+
+TEST(Refresh, UnwritablePictureFileIsLoggedEachCycleAndRetried)
+{
+    PanelHarness h;
+    ASSERT_TRUE(h.StartServer());
+    h.Open(1);
+    ASSERT_TRUE(h.Connect());
+    // The private folder vanishes: the file cannot be created, nothing is drawn, the loop
+    // keeps asking.
+    ASSERT_TRUE(QDir(h.panel->ImageFolder()).removeRecursively());
+    h.panel->OnCommand(ids::IDC_START);
+    ASSERT_TRUE(WaitFor([&] { return h.LogLines().count("Couldn't create the file!") >= 2; }));
+    EXPECT_EQ(h.panel->PicturesShown(), 0);
+    EXPECT_GE(h.instrument->ScreensSent(), 2u);
+}
