@@ -202,6 +202,7 @@ void CSimServer::Run()
 void CSimServer::ServeRequests()
 {
     std::span<const std::uint8_t> data(m_recv.data(), m_recvLength);
+    std::size_t badBytes = 0;
     while (!data.empty() && m_clientFd >= 0) {
         std::size_t consumed = 0;
         const auto result = m_scanner->Feed(data, consumed);
@@ -209,7 +210,7 @@ void CSimServer::ServeRequests()
         consumed = std::clamp<std::size_t>(consumed, 1, data.size());
         data = data.subspan(consumed);
         if (result == klr::CPacketScanner::Result::Error) {
-            std::cerr << "sim: bad request bytes: " << m_scanner->Error() << std::endl;
+            badBytes += consumed;
             continue;
         }
         if (result != klr::CPacketScanner::Result::Packet)
@@ -223,6 +224,10 @@ void CSimServer::ServeRequests()
         if (!Deliver(m_instrument->Handle(*m_request)))
             CloseClient();
     }
+    // One line per received chunk, however much of it was garbage.
+    if (badBytes > 0)
+        std::cerr << "sim: " << badBytes << " bytes outside any request packet ignored"
+                  << std::endl;
     m_recvLength = 0;
 }
 
