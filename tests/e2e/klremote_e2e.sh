@@ -195,12 +195,18 @@ panel_lk() { # window: the live screen of the first family, then F1
 
 case "$scenario" in
 lk)
+    # Stored settings that point elsewhere: the simulated run must neither use nor change
+    # the link settings, but it does honour the stored quality (medium is sent at Start).
+    store="$XDG_CONFIG_HOME/Quorvex/KLRemote.conf"
+    mkdir -p "${store%/*}"
+    printf '[Connection]\nMethod=2\nIP=10.11.12.13\nIPV6=fd00::66\nQuality=1\n' >"$store"
+    cp "$store" "$work/store.before"
     "$exe" --simulate --family 0 --log-dir "$log_dir" >"$out" 2>&1 &
     app_pid=$!
     panel_lk "$(wait_window "$title")"
     finish_panel
-    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:CUS1"
-    no_store_written
+    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:QUAL:NORM" "KEYP:CUS1"
+    cmp -s "$store" "$work/store.before" || fail "the stored settings changed: $(cat "$store")"
     ;;
 kkc)
     "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
