@@ -686,7 +686,8 @@ void CRemoteDlg::RefreshThreadProc()
             FetchScreen();
             guard.lock();
         }
-        m_workerWake.wait_until(guard, cycleStart + std::chrono::milliseconds(kRefreshCycleMs),
+        const int cycleMs = m_nRefreshCycleMs > 0 ? m_nRefreshCycleMs.load() : kRefreshCycleMs;
+        m_workerWake.wait_until(guard, cycleStart + std::chrono::milliseconds(cycleMs),
                                 [this] { return m_workerStop; });
     }
 }

@@ -58,6 +58,8 @@ public:
     // The pause of the USB connect wait (default: a wait of that many milliseconds that a
     // Cancel cuts short).
     void SetUsbWaitPause(std::function<void(int ms)> pause) { m_usbWaitPause = std::move(pause); }
+    // Length of one refresh cycle (500 ms unless told otherwise; soak runs shorten it).
+    void SetRefreshCycleMs(int ms) { m_nRefreshCycleMs = ms < 1 ? 1 : ms; }
     bool IsConnectRunning() const { return m_connectRunning; }
     // Cancels a running connect: the attempt is abandoned and the window left Disconnected.
     void CancelConnect();
@@ -205,6 +207,7 @@ private:
     std::mutex m_workerLock;
     std::condition_variable m_workerWake;
     bool m_workerStop = false;
+    std::atomic<int> m_nRefreshCycleMs{0}; // 0: the standard cycle
     QString m_strImagePath;
     std::unique_ptr<QTemporaryDir> m_tempDir;
 
