@@ -159,6 +159,17 @@ void ScriptedPeer::Serve()
                 if (step.delayMs > 0) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
                 }
+                if (step.kind == Step::Kind::Reset) {
+                    std::lock_guard lock(m_sendMutex);
+                    linger abort{};
+                    abort.l_onoff = 1;
+                    abort.l_linger = 0;
+                    setsockopt(m_connection, SOL_SOCKET, SO_LINGER,
+                               reinterpret_cast<const char *>(&abort), sizeof abort);
+                    net::CloseSocket(m_connection);
+                    m_connection = net::kInvalidSocket;
+                    return;
+                }
                 if (step.kind == Step::Kind::Close) {
                     hangUp();
                     return;

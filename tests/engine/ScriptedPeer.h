@@ -25,7 +25,8 @@ struct Step
     enum class Kind
     {
         Send,
-        Close
+        Close,
+        Reset // close with SO_LINGER 0: the client sees a reset, not an orderly end
     };
     Kind kind = Kind::Send;
     Bytes bytes;
@@ -39,6 +40,10 @@ inline Step SendStep(Bytes bytes, int delayMs = 0)
 inline Step CloseStep(int delayMs = 0)
 {
     return {Step::Kind::Close, {}, delayMs};
+}
+inline Step ResetStep(int delayMs = 0)
+{
+    return {Step::Kind::Reset, {}, delayMs};
 }
 
 struct Request
