@@ -16,11 +16,11 @@ if(KLR_SANITIZE)
   endif()
 endif()
 
-# klr_add_gtest(<target> LABEL <label> SOURCES <files...> LIBS <libs...>)
+# klr_add_gtest(<target> [QT] LABEL <labels...> SOURCES <files...> LIBS <libs...>)
 # One GoogleTest executable; each test case becomes its own ctest entry.
 # Qt tests always run on the offscreen platform (the shared main sets it).
 function(klr_add_gtest target)
-  cmake_parse_arguments(ARG "QT" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "TIMEOUT" "LABEL;SOURCES;LIBS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   if(ARG_QT)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common/qt_test_main.cpp)
@@ -39,6 +39,13 @@ function(klr_add_gtest target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  # gtest_discover_tests flattens list-valued properties, so the labels (possibly several,
+  # e.g. "engine;threads") are set by a file that ctest reads after the discovered tests.
+  set(labels_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
+  file(WRITE ${labels_file}
+       "foreach(t IN LISTS ${target}_TESTS)\n"
+       "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${ARG_LABEL}\")\n"
+       "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
