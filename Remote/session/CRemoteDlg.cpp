@@ -990,6 +990,9 @@ void CRemoteDlg::TearDown()
         m_connectThread.join();
     m_connectRunning = false;
 
+    // A TCP transfer gives up at its next poll, so a key command waiting for the link is
+    // released quickly; a USB transfer runs to its end, as the wait below expects.
+    m_bAbort = 1;
     if (m_keySender)
         m_keySender->Stop();
 
