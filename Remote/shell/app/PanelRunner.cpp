@@ -147,8 +147,9 @@ int RunPanel(int family, const AppOptions &options)
         QTimer::singleShot(0, panel.get(),
                            [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
     }
-    const int result = panel->exec();
-    (void)result;
+    // Its controls exist before the window is shown, so they show with it.
+    panel->OnInitDialog();
+    panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
     if (sim)
