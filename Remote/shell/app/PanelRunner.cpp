@@ -10,6 +10,7 @@
 #include "SessionIds.h"
 
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -105,6 +106,13 @@ void ConnectAndStart(CRemoteDlg &panel, CSimulatePresenter &presenter)
     timer->start();
 }
 
+// Shown as well as printed: a program started from a desktop menu has no terminal.
+void ReportStartFailure(const QString &text)
+{
+    std::fprintf(stderr, "klremote: %s\n", qPrintable(text));
+    QMessageBox::critical(nullptr, QStringLiteral("KLRemote"), text);
+}
+
 } // namespace
 
 int RunPanel(int family, const AppOptions &options)
@@ -125,12 +133,14 @@ int RunPanel(int family, const AppOptions &options)
         // The picture must fit the panel that shows it, whatever the model text says.
         sim->SetFamily(info.panel == PanelKind::LK ? SimFamily::Lk : SimFamily::Kkc);
         if (!sim->Start(kLoopback, 0)) {
-            std::fprintf(stderr, "klremote: the simulated instrument could not be started\n");
+            ReportStartFailure(QStringLiteral("The simulated instrument could not be started: ") +
+                               QString::fromStdString(sim->Error()));
             return 1;
         }
         scratchDir = std::make_unique<QTemporaryDir>();
         if (!scratchDir->isValid()) {
-            std::fprintf(stderr, "klremote: no temporary folder for the simulated run\n");
+            ReportStartFailure(QStringLiteral("No temporary folder for the simulated run: ") +
+                               scratchDir->errorString());
             return 1;
         }
         scratchStore = MakeScratchStore(*scratchDir);
