@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the packet harness: small replies as the instrument sends them.
+"""Writes the seed corpora of the harnesses: small replies as the instrument sends them, a few
+pictures, address texts and preference files.
 
-Each seed is the harness's input layout: one byte for the reply buffer size, four receive
-chunk sizes, then the byte stream. Run from anywhere; writes next to this script.
+Each seed follows its harness's input layout (described at the top of each fuzz_<name>.cpp).
+Run from anywhere; writes next to this script. The JPEG seeds need ImageMagick's convert.
 """
 import os
+import struct
+import subprocess
+import tempfile
 
 START, END, ESC = 0x7F, 0x7E, 0x7D
 
@@ -31,6 +35,14 @@ def seed(stream, capacity=0xFF, chunks=(255, 255, 255, 255)):
     return bytes([capacity]) + bytes(chunks) + stream
 
 
+def write(name, seeds):
+    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", name)
+    os.makedirs(folder, exist_ok=True)
+    for seed_name, data in seeds.items():
+        with open(os.path.join(folder, seed_name), "wb") as f:
+            f.write(data)
+
+
 def main():
     ident = b"Quorvex,LK1240,SN000123,V2.10\x00\x00"
     jpeg = bytes([0xFF, 0xD8, 0xFF, 0xE0]) + bytes(range(256)) + bytes([0x7D, 0x7E, 0x7F] * 8) + \
@@ -50,11 +62,84 @@ def main():
         "request_frames": seed(frame(0x50, 1, 0, b"") +
                                frame(0x61, 1, 0, b"KEYP:MODE\n".ljust(128, b"\x00"))),
     }
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "packet")
-    os.makedirs(folder, exist_ok=True)
-    for name, data in seeds.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
+    write("packet", seeds)
+
+    # tcp_reply: flags, then records of a length byte and the bytes of one receive.
+    def records(stream, sizes):
+        out, pos, k = bytearray(), 0, 0
+        while pos < len(stream):
+            n = min(sizes[k % len(sizes)], len(stream) - pos)
+            out += bytes([n - 1]) + stream[pos:pos + n]
+            pos, k = pos + n, k + 1
+        return bytes(out)
+
+    screen = reply(0x60, jpeg, 100)
+    write("tcp_reply", {
+        "ident_one_receive": bytes([1]) + records(reply(0x50, ident, 1024), [128]),
+        "screen_in_pieces": bytes([0]) + records(screen, [1, 7, 64, 3]),
+        "screen_twice": bytes([2]) + records(screen + screen, [100]),
+        "checksum_then_good": bytes([2]) + records(frame(0x60, 1, 0, b"x")[:-2] + b"\x00\x7e" +
+                                                   screen, [50]),
+        "noise_first": bytes([0]) + records(b"\x00\x01" + screen, [2, 128]),
+        "out_of_sequence": bytes([0]) + records(frame(0x60, 3, 0, b"a") + frame(0x60, 3, 2, b"c"),
+                                                [128]),
+        "total_zero": bytes([1]) + records(frame(0x50, 0, 0, b"ID"), [20]),
+    })
+
+    # usb_reply: flags, then records of a 16-bit length and the start of one block.
+    def blocks(frames):
+        return b"".join(struct.pack("<H", len(f)) + f for f in frames)
+
+    parts = [frame(0x60, 3, i, jpeg[i * 100:(i + 1) * 100]) for i in range(3)]
+    write("usb_reply", {
+        "ident_block": bytes([0]) + blocks([frame(0x50, 1, 0, ident)]),
+        "screen_three_blocks": bytes([1]) + blocks(parts),
+        "sentinel_block": bytes([0]) + blocks([b"4" * 35 + b"\x00"]),
+        "start_without_end": bytes([0]) + blocks([frame(0x60, 1, 0, b"abc")[:-1]]),
+        "out_of_sequence": bytes([0]) + blocks([parts[0], parts[2]]),
+        "trailing_padding": bytes([0]) + blocks([frame(0x50, 1, 0, b"ID") + b"\x7f\x7e junk"]),
+    })
+
+    # image: pictures as the instrument may send them, good and broken.
+    pictures = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, args in {
+            "gradient_64x48": ["-size", "64x48", "gradient:red-blue"],
+            "screen_80x48_q30": ["-size", "80x48", "plasma:fractal", "-quality", "30"],
+            "grey_8x8": ["-size", "8x8", "xc:gray50", "-colorspace", "Gray"],
+            "progressive_32x32": ["-size", "32x32", "gradient:", "-interlace", "JPEG"],
+        }.items():
+            out = os.path.join(tmp, name + ".jpg")
+            try:
+                subprocess.run(["convert", *args, out], check=True, capture_output=True)
+            except (OSError, subprocess.CalledProcessError):
+                continue
+            with open(out, "rb") as f:
+                pictures[name] = f.read()
+    if "gradient_64x48" in pictures:
+        good = pictures["gradient_64x48"]
+        pictures["truncated"] = good[:len(good) // 2]
+        # Start-of-frame height and width set to 65500 x 65500.
+        sof = good.find(b"\xff\xc0")
+        if sof > 0:
+            huge = bytearray(good)
+            huge[sof + 5:sof + 9] = struct.pack(">HH", 65500, 65500)
+            pictures["huge_declared_size"] = bytes(huge)
+    pictures["not_a_picture"] = b"KEYP:MODE\n" * 8
+    pictures["png_header_only"] = b"\x89PNG\r\n\x1a\n" + bytes(24)
+    write("image", pictures)
+
+    # prefs: an address text, a NUL, then the rest of an INI file.
+    write("prefs", {
+        "complete_store": b"192.168.1.20\x00[Connection]\nMethod=1\nIP=192.168.1.20\n"
+                          b"IPV6=fe80::1\nScale=1\nQuality=2\n",
+        "out_of_range": b"300.1.2.3\x00[Connection]\nMethod=7\nScale=5\nQuality=9\n",
+        "short_address": b"192.168.1\x00[Connection]\nMethod=3\nIPV6=" + b"f" * 300 + b"\n",
+        "no_dots": b"17abc\x00[Connection]\nMethod=x\nScale=-1\nQuality=4294967295\n",
+        "empty_group": b"\x00[Connection]\n",
+        "other_group": b"1.2.3.4.5\x00[Other]\nMethod=1\n",
+        "signs_and_spaces": b" -1. +256.\t7.999\x00[Connection]\nIP=@Variant(\\0\\0\\0\\x7f)\n",
+    })
 
 
 if __name__ == "__main__":

@@ -140,6 +140,17 @@ int CDevComm::ConnectTcp6()
     return 1;
 }
 
+void CDevComm::AttachConnectedSocket(klr::net::SocketHandle s, int linkType)
+{
+    auto lock = LockExchange();
+    m_nOperation = kOperationConnect;
+    m_nLeftover = 0;
+    m_socket.m_nLinkType = IsTcpLink(linkType) ? linkType : kLinkIPv4;
+    m_socket.Attach(s);
+    m_bTcpOpen = m_socket.IsOpen();
+    m_bConnected = m_bTcpOpen ? 1 : 0;
+}
+
 void CDevComm::Disconnect()
 {
     // The window thread calls this while the refresh worker may be waiting for a reply:

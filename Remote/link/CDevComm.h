@@ -36,6 +36,9 @@ public:
     int ConnectTcp();  // 1 connected; 0 failed with STR_DEVCOM_ERR_CHKCABLE
     int ConnectTcp6(); // same, over IPv6
     void Disconnect();
+    // Uses an already connected stream socket as the TCP link (linkType 1 or 3), as if
+    // ConnectTcp had made it; the link owns it from now on.
+    void AttachConnectedSocket(klr::net::SocketHandle s, int linkType);
     int IsConnected() const { return m_bConnected.load(); }
     // The session declares a USB link up or down.
     void SetConnected(int connected) { m_bConnected.store(connected); }

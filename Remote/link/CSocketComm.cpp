@@ -273,6 +273,13 @@ void CSocketComm::Close(bool pause)
         std::this_thread::sleep_for(std::chrono::milliseconds(kClosePauseMs));
 }
 
+void CSocketComm::Attach(net::SocketHandle s)
+{
+    Close(false);
+    m_bShutdown = false;
+    m_socket = s;
+}
+
 void CSocketComm::Shutdown()
 {
     const net::SocketHandle s = m_socket.load();

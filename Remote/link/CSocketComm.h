@@ -36,6 +36,9 @@ public:
     // Shutdown both ways without closing: wakes a wait on the socket in another thread.
     void Shutdown();
     bool IsOpen() const;
+    // Takes over an already connected stream socket (a socket pair in the fuzzers), closing
+    // any open one first.
+    void Attach(klr::net::SocketHandle s);
 
     void SetPort(std::uint16_t port);
     void SetConnectTimeoutMs(int ms);

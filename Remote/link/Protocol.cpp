@@ -232,6 +232,7 @@ void CReplyAssembler::Begin()
 {
     m_length = 0;
     m_expected = 0;
+    m_packets = 0;
     m_progress = 0;
     m_error = {};
 }
@@ -243,6 +244,10 @@ CReplyAssembler::Result CReplyAssembler::Add(const DecodedPacket &packet)
     const int index = packet.index;
     if (index != 0 && index != m_expected) {
         m_error = STR_ERROR_SEQUENCE;
+        return Result::Error;
+    }
+    if (++m_packets > kMaxReplyPackets) {
+        m_error = STR_ERROR_PACKET;
         return Result::Error;
     }
     m_expected = index + 1;

@@ -32,6 +32,9 @@ inline constexpr std::size_t kMaxReplyBytes = 400000;  // one reassembled reply
 // slack.
 inline constexpr std::size_t kPayloadStoreSize = 10 * 1024 + 256;
 inline constexpr std::size_t kMinPacketBytes = 7; // unstuffed, markers included
+// The total is one byte, so no reply is longer than this many packets; a peer that keeps
+// restarting at index 0 would otherwise keep a reply open for ever.
+inline constexpr int kMaxReplyPackets = 255;
 inline constexpr std::size_t kMaxTcpFrame = 3072;
 inline constexpr std::size_t kUsbBlockSize = 4096;
 
@@ -146,6 +149,7 @@ private:
     std::span<std::uint8_t> m_reply;
     std::size_t m_length = 0;
     int m_expected = 0;
+    int m_packets = 0;
     int m_progress = 0;
     std::string_view m_error;
 };

@@ -1,0 +1,420 @@
+// The link against instruments that misbehave on purpose: every reply below must end with
+// the right error text in bounded time, never touch memory out of bounds (the sanitizer
+// builds run these too), and leave the link able to take the next good reply.
+#include "CDevComm.h"
+#include "Protocol.h"
+#include "ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+using namespace enginetest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Each receive attempt waits this long, so a silent or dead peer fails in well under a second.
+constexpr int kAttemptMs = 120;
+// Only to catch hangs.
+constexpr auto kHang = std::chrono::seconds(20);
+constexpr int kMaxPolls = 100000;
+
+const std::string kPacket(klr::STR_ERROR_PACKET);
+const std::string kChecksum(klr::STR_ERROR_CHECKSUM);
+const std::string kSequence(klr::STR_ERROR_SEQUENCE);
+const std::string kTimeout(klr::STR_ERROR_TIMEOUT);
+
+Bytes Frame(std::uint8_t total, std::uint8_t index, const Bytes &payload)
+{
+    return klr::EncodeFrame(klr::kCommand, klr::REQ_SCREEN, total, index, payload);
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// The script of the first answer, set by the test thread and read by the peer's thread.
+class Script
+{
+public:
+    using Fn = std::function<std::vector<Step>()>;
+    Script &operator=(Fn fn)
+    {
+        std::lock_guard lock(m_mutex);
+        m_fn = std::move(fn);
+        return *this;
+    }
+    Fn Get() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_fn;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    Fn m_fn;
+};
+
+// A peer whose first answer is the hostile script and whose every later answer is a good
+// three-packet reply, on this connection or the next.
+class HostileLink : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        good = PatternBytes(3000, 7);
+        peer.SetResponder([this](const Request &) -> std::vector<Step> {
+            const Script::Fn script = hostile.Get();
+            if (answered++ == 0 && script)
+                return script();
+            return {SendStep(Join(ReplyFrames(klr::REQ_SCREEN, good, 1000)))};
+        });
+        link.Init(nullptr);
+        link.SetPort(peer.Port());
+        link.SetHostAddress("127.0.0.1");
+        link.SetReceiveAttemptMs(kAttemptMs);
+        ASSERT_EQ(link.ConnectTcp(), 1);
+        ASSERT_TRUE(peer.WaitForConnections(1));
+    }
+
+    // Request, then poll to the end; the result and the time it took.
+    int Fetch()
+    {
+        link.RequestFile(klr::kCommand, klr::REQ_SCREEN, std::string(klr::kScreenFileName),
+                         klr::kMaxScreenSize);
+        const auto start = Clock::now();
+        int result = 0;
+        int polls = 0;
+        do {
+            result = link.PollReply();
+        } while (result > 0 && result < 100 && ++polls < kMaxPolls);
+        elapsed = Clock::now() - start;
+        EXPECT_LT(elapsed, kHang);
+        return result;
+    }
+
+    Bytes ReplyBytes()
+    {
+        auto lock = link.LockExchange();
+        const int length = link.GetReplyLength();
+        EXPECT_GE(length, 0);
+        EXPECT_LE(static_cast<std::size_t>(length), klr::kMaxReplyBytes);
+        return Bytes(link.GetReplyData(), link.GetReplyData() + length);
+    }
+
+    // The hostile reply fails with `error`, then a good reply comes through whole.
+    void ExpectFailureThenGood(const std::string &error, bool reconnect = false)
+    {
+        EXPECT_EQ(Fetch(), -1);
+        EXPECT_EQ(link.ErrorText(), error);
+        if (reconnect) {
+            link.Disconnect();
+            ASSERT_EQ(link.ConnectTcp(), 1);
+        }
+        ExpectGood();
+    }
+
+    void ExpectGood()
+    {
+        EXPECT_EQ(Fetch(), 100);
+        EXPECT_EQ(ReplyBytes(), good);
+    }
+
+    ScriptedPeer peer;
+    CDevComm link;
+    Bytes good;
+    std::atomic<int> answered{0};
+    Script hostile;
+    Clock::duration elapsed{};
+};
+
+// ---- declared totals ----
+
+TEST_F(HostileLink, TotalsZeroAndOneCompleteWithTheFirstPacket)
+{
+    for (std::uint8_t total : {0, 1}) {
+        answered = 0;
+        hostile = [total] { return std::vector<Step>{SendStep(Frame(total, 0, Bytes{1, 2, 3}))}; };
+        EXPECT_EQ(Fetch(), 100) << int(total);
+        EXPECT_EQ(ReplyBytes(), (Bytes{1, 2, 3}));
+        ExpectGood();
+    }
+}
+
+TEST_F(HostileLink, TotalOf255WithOnePacketTimesOutWithProgressFirst)
+{
+    hostile = [] { return std::vector<Step>{SendStep(Frame(255, 0, Bytes{9}))}; };
+    link.RequestFile(klr::kCommand, klr::REQ_SCREEN, std::string(klr::kScreenFileName),
+                     klr::kMaxScreenSize);
+    EXPECT_EQ(link.PollReply(), 1); // 1 * 100 / 255 rounds to 0, reported as 1
+    EXPECT_EQ(link.PollReply(), -1);
+    EXPECT_EQ(link.ErrorText(), kTimeout);
+    ExpectGood();
+}
+
+TEST_F(HostileLink, AFull255PacketReplyCompletes)
+{
+    hostile = [] {
+        Bytes all;
+        for (int i = 0; i < 255; ++i)
+            all = Cat({all, Frame(255, static_cast<std::uint8_t>(i), Bytes{std::uint8_t(i)})});
+        return std::vector<Step>{SendStep(all)};
+    };
+    EXPECT_EQ(Fetch(), 100);
+    const Bytes data = ReplyBytes();
+    ASSERT_EQ(data.size(), 255u);
+    EXPECT_EQ(data[254], 254);
+    ExpectGood();
+}
+
+// ---- indexes ----
+
+TEST_F(HostileLink, IndexesOutOfOrderRepeatedOrPastTheTotalFailAsSequenceErrors)
+{
+    const std::vector<Bytes> scripts = {
+        Cat({Frame(3, 0, {1}), Frame(3, 2, {3})}),                   // skipped
+        Cat({Frame(3, 0, {1}), Frame(3, 1, {2}), Frame(3, 1, {2})}), // repeated
+        Cat({Frame(2, 0, {1}), Frame(2, 7, {2})}),                   // past the total
+        Frame(1, 3, {1}),                                            // past it at once
+    };
+    for (const Bytes &script : scripts) {
+        answered = 0;
+        hostile = [script] { return std::vector<Step>{SendStep(script)}; };
+        ExpectFailureThenGood(kSequence);
+    }
+}
+
+TEST_F(HostileLink, AReplyThatKeepsRestartingAtIndexZeroEnds)
+{
+    // Index 0, 1, 0, 1, ... of a total of 3 never completes by the rules of the sequence.
+    hostile = [] {
+        Bytes all;
+        for (int i = 0; i < 600; ++i)
+            all = Cat({all, Frame(3, static_cast<std::uint8_t>(i % 2), {})});
+        return std::vector<Step>{SendStep(all)};
+    };
+    EXPECT_EQ(Fetch(), -1);
+    EXPECT_EQ(link.ErrorText(), kPacket);
+    // The rest of that endless reply is still on its way: start afresh.
+    link.Disconnect();
+    ASSERT_EQ(link.ConnectTcp(), 1);
+    ExpectGood();
+}
+
+// ---- payload sizes ----
+
+TEST_F(HostileLink, PayloadsOfNothingAndOfTheWholeStoreAreTaken)
+{
+    for (std::size_t size : {std::size_t(0), klr::kPayloadStoreSize}) {
+        answered = 0;
+        const Bytes payload = PatternBytes(size, 3);
+        hostile = [payload] { return std::vector<Step>{SendStep(Frame(1, 0, payload))}; };
+        EXPECT_EQ(Fetch(), 100) << size;
+        EXPECT_EQ(ReplyBytes(), payload);
+        ExpectGood();
+    }
+}
+
+TEST_F(HostileLink, APayloadOneByteOverTheStoreIsRefused)
+{
+    hostile = [] {
+        return std::vector<Step>{
+            SendStep(Frame(1, 0, PatternBytes(klr::kPayloadStoreSize + 1, 4)))};
+    };
+    ExpectFailureThenGood(kPacket);
+}
+
+TEST_F(HostileLink, APacketThatFillsTheWholeReceiveBufferIsRefused)
+{
+    // Every payload byte needs stuffing, so the packet on the wire is a little over 400000
+    // bytes: more than the packet buffer holds.
+    hostile = [] {
+        return std::vector<Step>{SendStep(Frame(1, 0, Bytes(klr::kMaxPacketBytes / 2, 0x7D)))};
+    };
+    ExpectFailureThenGood(kPacket, true);
+}
+
+TEST_F(HostileLink, APacketOfExactlyTheBufferSizeIsRefusedByItsPayload)
+{
+    // 7 bytes of frame, and every one of the payload bytes stuffed: 400000 bytes in all.
+    hostile = [] {
+        Bytes payload((klr::kMaxPacketBytes - 8) / 2, 0x7E);
+        Bytes frame = Frame(1, 0, payload);
+        EXPECT_LE(frame.size(), klr::kMaxPacketBytes);
+        EXPECT_GE(frame.size(), klr::kMaxPacketBytes - 2);
+        return std::vector<Step>{SendStep(frame)};
+    };
+    ExpectFailureThenGood(kPacket, true);
+}
+
+TEST_F(HostileLink, AReplyThatWouldPassTheReplyBufferIsRefusedAtThePacketThatPassesIt)
+{
+    // 40 packets of 10000 bytes fill 400000 exactly; a 41st of one byte would pass it.
+    hostile = [] {
+        Bytes all;
+        for (int i = 0; i < 40; ++i)
+            all = Cat({all, Frame(41, static_cast<std::uint8_t>(i),
+                                  PatternBytes(10000, static_cast<std::uint32_t>(i)))});
+        all = Cat({all, Frame(41, 40, {0x55})});
+        return std::vector<Step>{SendStep(all)};
+    };
+    EXPECT_EQ(Fetch(), -1);
+    EXPECT_EQ(link.ErrorText(), kPacket);
+    EXPECT_EQ(link.GetReplyLength(), 400000);
+    ExpectGood();
+}
+
+TEST_F(HostileLink, AReplyOfExactlyTheReplyBufferIsTaken)
+{
+    Bytes expected;
+    hostile = [&expected] {
+        Bytes all;
+        for (int i = 0; i < 40; ++i) {
+            const Bytes part = PatternBytes(10000, static_cast<std::uint32_t>(i + 100));
+            expected = Cat({expected, part});
+            all = Cat({all, Frame(40, static_cast<std::uint8_t>(i), part)});
+        }
+        return std::vector<Step>{SendStep(all)};
+    };
+    EXPECT_EQ(Fetch(), 100);
+    EXPECT_EQ(ReplyBytes(), expected);
+    ExpectGood();
+}
+
+// ---- framing ----
+
+TEST_F(HostileLink, AnEscapeByteAtEveryPositionIsRefused)
+{
+    const Bytes frame = Frame(1, 0, Bytes{0x10, 0x20, 0x30, 0x40});
+    // Every position between the markers, the last one just before the end marker included.
+    for (std::size_t at = 1; at + 1 < frame.size(); ++at) {
+        answered = 0;
+        Bytes broken = frame;
+        broken[at] = 0x7D;
+        hostile = [broken] { return std::vector<Step>{SendStep(broken)}; };
+        EXPECT_EQ(Fetch(), -1) << at;
+        const std::string error = link.ErrorText();
+        EXPECT_TRUE(error == kPacket || error == kChecksum) << at << " " << error;
+        ExpectGood();
+    }
+}
+
+TEST_F(HostileLink, ASecondStartMarkerRestartsThePacket)
+{
+    const Bytes payload{5, 6, 7};
+    hostile = [payload] {
+        const Bytes frame = Frame(1, 0, payload);
+        const Bytes half(frame.begin(), frame.begin() + 4);
+        return std::vector<Step>{SendStep(Cat({Bytes{0x7F}, frame})),
+                                 SendStep(Cat({half, frame}), 10)};
+    };
+    EXPECT_EQ(Fetch(), 100);
+    EXPECT_EQ(ReplyBytes(), payload);
+    // The second step arrives as the next reply and is just as good.
+    EXPECT_EQ(Fetch(), 100);
+    EXPECT_EQ(ReplyBytes(), payload);
+}
+
+TEST_F(HostileLink, EndMarkersAloneAreRefused)
+{
+    for (const Bytes &script : {Bytes{0x7E}, Bytes{0x7E, 0x7E, 0x7E}, Bytes{0x7D, 0x7E}}) {
+        answered = 0;
+        hostile = [script] { return std::vector<Step>{SendStep(script)}; };
+        ExpectFailureThenGood(kPacket);
+    }
+}
+
+TEST_F(HostileLink, PacketsTooShortForAHeaderAreRefused)
+{
+    for (const Bytes &script : {Bytes{0x7F, 0x7E}, Bytes{0x7F, 0x41, 0x60, 0x01, 0x00, 0x7E}}) {
+        answered = 0;
+        hostile = [script] { return std::vector<Step>{SendStep(script)}; };
+        ExpectFailureThenGood(kPacket);
+    }
+}
+
+TEST_F(HostileLink, APacketSplitAtEveryByteIsJoined)
+{
+    const Bytes payload = PatternBytes(40, 11);
+    const Bytes frame = Frame(1, 0, payload);
+    for (std::size_t cut = 1; cut < frame.size(); ++cut) {
+        answered = 1; // every answer is the split packet
+        peer.SetResponder([&frame, cut](const Request &) {
+            return std::vector<Step>{SendStep(Bytes(frame.begin(), frame.begin() + cut)),
+                                     SendStep(Bytes(frame.begin() + cut, frame.end()), 5)};
+        });
+        EXPECT_EQ(Fetch(), 100) << cut;
+        EXPECT_EQ(ReplyBytes(), payload) << cut;
+    }
+}
+
+// ---- peers that stall, trickle or vanish ----
+
+TEST_F(HostileLink, APeerTricklingOneBytePer9msForeverIsCutOff)
+{
+    std::atomic<bool> stop{false};
+    hostile = [] { return std::vector<Step>{}; };
+    std::thread trickle([&] {
+        ASSERT_TRUE(peer.WaitForRequests(1));
+        // A packet that never ends: a start marker, then body bytes one at a time.
+        peer.Send(Bytes{0x7F});
+        while (!stop) {
+            peer.Send(Bytes{0x41});
+            std::this_thread::sleep_for(std::chrono::milliseconds(9));
+        }
+    });
+    EXPECT_EQ(Fetch(), -1);
+    EXPECT_EQ(link.ErrorText(), kTimeout);
+    stop = true;
+    trickle.join();
+    // The trickle left bytes behind on that connection: start afresh.
+    link.Disconnect();
+    ASSERT_EQ(link.ConnectTcp(), 1);
+    ExpectGood();
+}
+
+TEST_F(HostileLink, APeerThatNeverAnswersTimesOutAndAnswersTheNextRequest)
+{
+    hostile = [] { return std::vector<Step>{}; };
+    ExpectFailureThenGood(kTimeout);
+    EXPECT_EQ(peer.Connections(), 1u);
+}
+
+TEST_F(HostileLink, APeerThatResetsMidReplyFailsAndANewConnectionWorks)
+{
+    hostile = [this] {
+        const auto frames = ReplyFrames(klr::REQ_SCREEN, good, 1000);
+        const Bytes &second = frames[1];
+        return std::vector<Step>{
+            SendStep(Cat({frames[0], Bytes(second.begin(), second.begin() + 300)})), ResetStep(20)};
+    };
+    EXPECT_EQ(Fetch(), -1);
+    EXPECT_EQ(link.ErrorText(), kTimeout);
+    EXPECT_LE(link.GetReplyLength(), 1000);
+    ASSERT_TRUE(peer.WaitForHangUps(1));
+    link.Disconnect();
+    ASSERT_EQ(link.ConnectTcp(), 1);
+    ExpectGood();
+}
+
+TEST_F(HostileLink, APeerThatClosesMidReplyFailsAndANewConnectionWorks)
+{
+    hostile = [this] {
+        const auto frames = ReplyFrames(klr::REQ_SCREEN, good, 1000);
+        return std::vector<Step>{SendStep(frames[0]), CloseStep(20)};
+    };
+    ExpectFailureThenGood(kTimeout, true);
+}
+
+} // namespace
