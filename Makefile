@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build test demo package fuzz asan tsan release format clean
+.PHONY: all deps configure build test demo package fuzz soak asan tsan release format clean
 
 all: build
 
@@ -44,6 +44,13 @@ fuzz:
 	  echo "== fuzz_$$name for $(FUZZ_SECONDS) s"; \
 	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$name || exit 1; \
 	done
+
+# The long soak: the KKC panel against the simulator for SOAK_CYCLES screens (faults mixed in,
+# keys sent throughout); prints its figures. The short version runs with the tests.
+SOAK_CYCLES ?= 10000
+soak: build
+	KLR_SOAK_CYCLES=$(SOAK_CYCLES) QT_QPA_PLATFORM=offscreen \
+	  $(if $(filter dev,$(PRESET)),build,build-$(PRESET))/bin/test_soak
 
 asan:
 	$(MAKE) test PRESET=asan

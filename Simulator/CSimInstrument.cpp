@@ -97,6 +97,21 @@ void CSimInstrument::SetFault(SimFault fault, int every)
     m_faultBase = m_replies;
 }
 
+void CSimInstrument::SetFaultMix(double probability, std::vector<SimFault> kinds,
+                                 std::uint32_t seed)
+{
+    std::lock_guard lock(m_mutex);
+    m_mixKinds = std::move(kinds);
+    m_mixProbability = m_mixKinds.empty() ? 0 : std::clamp(probability, 0.0, 1.0);
+    m_mixRandom.seed(seed);
+}
+
+void CSimInstrument::SetScreenObserver(std::function<void(const QByteArray &)> observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_screenObserver = std::move(observer);
+}
+
 SimFault CSimInstrument::Fault() const
 {
     std::lock_guard lock(m_mutex);
@@ -227,6 +242,8 @@ SimReply CSimInstrument::Handle(const klr::DecodedPacket &request, bool usb)
         SimReply reply = Answer(klr::REQ_SCREEN, std::move(data), usb);
         if (reply.action == SimReply::Action::Answer) {
             m_lastJpeg = jpeg;
+            if (m_screenObserver)
+                m_screenObserver(jpeg);
             ++m_screensSent;
         }
         return reply;
@@ -245,9 +262,14 @@ SimReply CSimInstrument::Answer(std::uint8_t code, std::vector<std::uint8_t> dat
     reply.action = SimReply::Action::Answer;
     reply.latencyMs = m_latencyMs;
     ++m_replies;
-    const bool faulty = m_fault != SimFault::None &&
-                        (m_replies - m_faultBase) % static_cast<std::uint64_t>(m_faultEvery) == 0;
-    const SimFault fault = faulty ? m_fault : SimFault::None;
+    SimFault fault = SimFault::None;
+    if (m_mixProbability > 0) {
+        if (std::uniform_real_distribution<double>(0, 1)(m_mixRandom) < m_mixProbability)
+            fault = m_mixKinds[m_mixRandom() % m_mixKinds.size()];
+    } else if (m_fault != SimFault::None &&
+               (m_replies - m_faultBase) % static_cast<std::uint64_t>(m_faultEvery) == 0) {
+        fault = m_fault;
+    }
 
     if (fault == SimFault::Overlong)
         data.resize(klr::kMaxReplyBytes + kOverlongExtra, 0);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,12 @@ public:
     // The fault hits every `every`-th reply (1 = every reply), counting from the next one.
     void SetFault(SimFault fault, int every = 1);
     SimFault Fault() const;
+    // Each reply is faulty with `probability` (0 ends the mix), its fault drawn from `kinds`;
+    // seeded, so that a run can be repeated. Takes the place of SetFault while on.
+    void SetFaultMix(double probability, std::vector<SimFault> kinds, std::uint32_t seed);
+    // Sees every screen JPEG that goes out, faulty replies included. Runs under the
+    // instrument's lock: keep it short.
+    void SetScreenObserver(std::function<void(const QByteArray &)> observer);
     void SetLatencyMs(int ms);
     void SetSplitDelayMs(int ms);
     // Time shown on the screen's clock; the wall clock unless set.
@@ -105,6 +112,10 @@ private:
     SimFault m_fault = SimFault::None;
     int m_faultEvery = 1;
     std::uint64_t m_faultBase = 0;
+    double m_mixProbability = 0;
+    std::vector<SimFault> m_mixKinds;
+    std::mt19937 m_mixRandom;
+    std::function<void(const QByteArray &)> m_screenObserver;
     int m_latencyMs = 0;
     int m_splitDelayMs = 50;
     Clock m_clock;
