@@ -26,6 +26,8 @@ constexpr const char *kUsage =
     "  --fault KIND          checksum, sequence, noise, split, close, silence, oversize,\n"
     "                        overlong or none\n"
     "  --fault-every N       the fault hits every N-th reply (default 1)\n"
+    "  --fault-percent N     instead: each reply is faulty with N % chance, the kind drawn\n"
+    "                        from every fault but close (seeded by --seed)\n"
     "  --split-delay-ms N    pause inside a split packet (default 50)\n"
     "  --latency-ms N        pause before every reply (default 0)\n"
     "  --help                this text\n"
@@ -60,6 +62,7 @@ int main(int argc, char **argv)
     long packetSize = static_cast<long>(klr::kPayloadStoreSize);
     SimFault fault = SimFault::None;
     long faultEvery = 1;
+    long faultPercent = 0;
     long splitDelay = 50;
     long latency = 0;
 
@@ -103,6 +106,8 @@ int main(int argc, char **argv)
             fault = parsed.value_or(SimFault::None);
         } else if (arg == "--fault-every") {
             ok = number(1, 1000000, faultEvery);
+        } else if (arg == "--fault-percent") {
+            ok = number(0, 100, faultPercent);
         } else if (arg == "--split-delay-ms") {
             ok = number(0, 600000, splitDelay);
         } else if (arg == "--latency-ms") {
@@ -134,6 +139,15 @@ int main(int argc, char **argv)
     instrument->SetSeed(static_cast<std::uint32_t>(seed));
     instrument->SetPacketSize(static_cast<std::size_t>(packetSize));
     instrument->SetFault(fault, static_cast<int>(faultEvery));
+    if (faultPercent > 0) {
+        // A closed connection would end the client's session; every other kind leaves it
+        // standing.
+        instrument->SetFaultMix(double(faultPercent) / 100.0,
+                                {SimFault::Checksum, SimFault::Sequence, SimFault::Noise,
+                                 SimFault::Split, SimFault::Silence, SimFault::Oversize,
+                                 SimFault::Overlong},
+                                static_cast<std::uint32_t>(seed));
+    }
     instrument->SetSplitDelayMs(static_cast<int>(splitDelay));
     instrument->SetLatencyMs(static_cast<int>(latency));
 
