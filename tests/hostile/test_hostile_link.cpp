@@ -131,12 +131,14 @@ protected:
         EXPECT_EQ(ReplyBytes(), good);
     }
 
-    ScriptedPeer peer;
-    CDevComm link;
+    // The peer's thread reads the members above it: it is declared last so that it stops
+    // first.
     Bytes good;
     std::atomic<int> answered{0};
     Script hostile;
     Clock::duration elapsed{};
+    CDevComm link;
+    ScriptedPeer peer;
 };
 
 // ---- declared totals ----
