@@ -2,6 +2,7 @@
 // the right error text in bounded time, never touch memory out of bounds (the sanitizer
 // builds run these too), and leave the link able to take the next good reply.
 #include "CDevComm.h"
+#include "CUsbDeviceSim.h"
 #include "Protocol.h"
 #include "ScriptedPeer.h"
 
@@ -417,6 +418,94 @@ TEST_F(HostileLink, APeerThatClosesMidReplyFailsAndANewConnectionWorks)
         return std::vector<Step>{SendStep(frames[0]), CloseStep(20)};
     };
     ExpectFailureThenGood(kTimeout, true);
+}
+
+// ---- USB: one packet per block ----
+
+// A simulated USB instrument whose first screen reply is the hostile blocks and whose later
+// replies are one good packet.
+class HostileUsb : public ::testing::Test
+{
+protected:
+    using Block = CUsbDeviceSim::Block;
+
+    void SetUp() override
+    {
+        link.Init(nullptr);
+        link.SetUsbReadTimeoutMs(200);
+        link.SetUsbDeviceFactory([this] {
+            return std::make_unique<CUsbDeviceSim>([this](const std::uint8_t *block) {
+                std::vector<Block> replies;
+                if (block[0] != klr::kStartMarker || block[2] != klr::REQ_SCREEN)
+                    return replies;
+                if (answered++ == 0)
+                    return hostile;
+                replies.push_back(BlockOf(Frame(1, 0, good)));
+                return replies;
+            });
+        });
+        ASSERT_EQ(link.OpenUsb(nullptr), 1);
+    }
+
+    static Block BlockOf(const Bytes &bytes)
+    {
+        Block block{};
+        std::copy_n(bytes.begin(), std::min(bytes.size(), block.size()), block.begin());
+        return block;
+    }
+
+    int Fetch()
+    {
+        EXPECT_EQ(link.UsbRequestFile(klr::REQ_SCREEN, std::string(klr::kScreenFileName)), 1);
+        return link.UsbReadReply();
+    }
+
+    void ExpectGood()
+    {
+        EXPECT_EQ(Fetch(), 100);
+        auto lock = link.LockExchange();
+        EXPECT_EQ(Bytes(link.GetReplyData(), link.GetReplyData() + link.GetReplyLength()), good);
+    }
+
+    Bytes good = PatternBytes(2000, 5);
+    std::vector<Block> hostile;
+    std::atomic<int> answered{0};
+    CDevComm link;
+};
+
+TEST_F(HostileUsb, BlocksThatBreakThePacketRulesFailAndTheNextReplyIsGood)
+{
+    const Bytes frame = Frame(2, 0, Bytes{1, 2, 3});
+    Bytes escapedEnd = frame;
+    escapedEnd[escapedEnd.size() - 2] = 0x7D;
+    Block noEnd = BlockOf(Bytes(frame.begin(), frame.end() - 1));
+    Block sentinel{};
+    std::fill_n(sentinel.begin(), 35, '4');
+    const std::vector<std::pair<Block, std::string>> cases = {
+        {noEnd, kPacket},               // start marker, no end marker in the block
+        {BlockOf(escapedEnd), kPacket}, // an escape right before the end marker
+        {sentinel, kPacket},            // a read that delivered nothing
+        {BlockOf(Bytes{0x7E}), kPacket},
+        {BlockOf(Frame(1, 4, {1})), kSequence},
+    };
+    for (const auto &[block, error] : cases) {
+        answered = 0;
+        hostile = {block};
+        EXPECT_EQ(Fetch(), -1);
+        EXPECT_EQ(link.ErrorText(), error);
+        ExpectGood();
+    }
+}
+
+TEST_F(HostileUsb, AReplyThatKeepsRestartingAtIndexZeroEnds)
+{
+    for (int i = 0; i < 600; ++i)
+        hostile.push_back(BlockOf(Frame(3, static_cast<std::uint8_t>(i % 2), {})));
+    EXPECT_EQ(Fetch(), -1);
+    EXPECT_EQ(link.ErrorText(), kPacket);
+    // The rest of the endless reply is still queued in the device: open it afresh.
+    ASSERT_EQ(link.OpenUsb(nullptr), 1);
+    ExpectGood();
 }
 
 } // namespace
