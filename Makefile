@@ -3,6 +3,8 @@ PRESET ?= dev
 WERROR ?= OFF
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Build only this target (e.g. klr_threads_tests); empty builds everything.
+TARGET ?=
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build test demo package fuzz soak asan tsan release format clean
@@ -16,7 +18,7 @@ configure: deps
 	cmake --preset $(PRESET) -DKLR_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
-	cmake --build --preset $(PRESET) -j $(JOBS)
+	cmake --build --preset $(PRESET) -j $(JOBS) $(if $(TARGET),--target $(TARGET))
 
 test: build
 	ctest --preset $(PRESET)
@@ -55,8 +57,9 @@ soak: build
 asan:
 	$(MAKE) test PRESET=asan
 
+# Only the threaded tests run under ThreadSanitizer, so only they are built.
 tsan:
-	$(MAKE) test PRESET=tsan
+	$(MAKE) test PRESET=tsan TARGET=klr_threads_tests
 
 release:
 	$(MAKE) build PRESET=release

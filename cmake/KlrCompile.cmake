@@ -16,6 +16,9 @@ if(KLR_SANITIZE)
   endif()
 endif()
 
+# The test executables labelled "threads": what the ThreadSanitizer build needs to build.
+add_custom_target(klr_threads_tests)
+
 # klr_add_gtest(<target> [QT] LABEL <labels...> SOURCES <files...> LIBS <libs...>)
 # One GoogleTest executable; each test case becomes its own ctest entry.
 # Qt tests always run on the offscreen platform (the shared main sets it).
@@ -48,4 +51,7 @@ function(klr_add_gtest target)
        "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${ARG_LABEL}\")\n"
        "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+  if("threads" IN_LIST ARG_LABEL)
+    add_dependencies(klr_threads_tests ${target})
+  endif()
 endfunction()
