@@ -34,7 +34,9 @@ package: deps
 	cd build-release && cpack -G DEB
 	lintian --fail-on error,warning build-release/klremote_*.deb
 
-# Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>.
+# Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>;
+# FUZZ_JOBS harnesses run side by side.
+FUZZ_JOBS ?= 1
 fuzz:
 	cmake --preset fuzz $(CMAKE_FLAGS)
 	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
@@ -43,9 +45,12 @@ fuzz:
 	  name=$${bin##*/fuzz_}; \
 	  mkdir -p build-fuzz/corpus/$$name; \
 	  if [ -d fuzz/corpus/$$name ]; then cp -n fuzz/corpus/$$name/* build-fuzz/corpus/$$name/; fi; \
-	  echo "== fuzz_$$name for $(FUZZ_SECONDS) s"; \
-	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$name || exit 1; \
-	done
+	  echo "$$name"; \
+	done | xargs -P $(FUZZ_JOBS) -I{} sh -c \
+	  'build-fuzz/bin/fuzz_{} -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/{} \
+	     > build-fuzz/fuzz_{}.log 2>&1; rc=$$?; echo "== fuzz_{}: exit $$rc"; \
+	     grep -E "^stat::number_of_executed_units|^stat::average_exec_per_sec|ERROR|SUMMARY" build-fuzz/fuzz_{}.log; \
+	     exit $$rc'
 
 # The long soak: the KKC panel against the simulator for SOAK_CYCLES screens (faults mixed in,
 # keys sent throughout); prints its figures. The short version runs with the tests.
