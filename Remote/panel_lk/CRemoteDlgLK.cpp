@@ -59,6 +59,12 @@ CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWid
     move(0, 0);
 }
 
+CRemoteDlgLK::~CRemoteDlgLK()
+{
+    // The refresh worker calls this class's overrides: it must end before they go.
+    TearDown();
+}
+
 QSize CRemoteDlgLK::WindowSize() const
 {
     return lk::OuterSize(0);

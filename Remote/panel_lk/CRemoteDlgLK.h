@@ -21,6 +21,7 @@ public:
 
     explicit CRemoteDlgLK(CPrefStore *store = nullptr, CSessionPresenter *presenter = nullptr,
                           QWidget *parent = nullptr);
+    ~CRemoteDlgLK() override;
 
     void SendKeyCommand(const std::string &text) override;
     bool OnCommand(int id) override;

@@ -156,6 +156,10 @@ protected:
     QIcon m_hIconDisconnected;
     mutable std::mutex m_csImageFile;
 
+    // Ends the connect and refresh workers and closes the link; runs once. A variant calls it
+    // from its own destructor: the workers call its overrides, which must not outlive it.
+    void TearDown();
+
 private:
     struct ConnectOutcome;
     void OnConnect();
@@ -172,7 +176,6 @@ private:
     int FetchScreen();
     void ShowPicture(const QImage &image);
     void OnKeySendFailed();
-    void TearDown();
     void CreateStatusBar();
     void LoadPreferences();
 

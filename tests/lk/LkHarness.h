@@ -46,6 +46,8 @@ public:
     using CRemoteDlgLK::CRemoteDlgLK;
     using CRemoteDlgLK::DrawScreenImage;
     using CRemoteDlgLK::OnConnected;
+    // The workers call overrides: they end before any part of the object goes.
+    ~TestLkPanel() override { TearDown(); }
 };
 
 inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 15000)
