@@ -929,10 +929,11 @@ void CRemoteDlg::paintEvent(QPaintEvent *)
     PaintPanel(painter);
 }
 
-void CRemoteDlg::showEvent(QShowEvent *event)
+void CRemoteDlg::setVisible(bool visible)
 {
-    OnInitDialog();
-    QDialog::showEvent(event);
+    if (visible)
+        OnInitDialog();
+    QDialog::setVisible(visible);
 }
 
 void CRemoteDlg::reject()

@@ -141,7 +141,9 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
+    // Initialisation runs before the first show, so that the controls it creates are shown
+    // with the window (children created during the show itself would stay hidden).
+    void setVisible(bool visible) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 

@@ -30,6 +30,12 @@ CRemoteDlgKKC::CRemoteDlgKKC(CPrefStore *store, CSessionPresenter *presenter, QW
     setFocusPolicy(Qt::StrongFocus);
 }
 
+CRemoteDlgKKC::~CRemoteDlgKKC()
+{
+    // The refresh worker calls this class's overrides: it must end before they go.
+    TearDown();
+}
+
 void CRemoteDlgKKC::CreatePanel()
 {
     m_panel = res::LoadBitmap(res::IDB_PANEL_KKC);

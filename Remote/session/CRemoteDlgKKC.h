@@ -21,6 +21,7 @@ public:
 
     explicit CRemoteDlgKKC(CPrefStore *store = nullptr, CSessionPresenter *presenter = nullptr,
                            QWidget *parent = nullptr);
+    ~CRemoteDlgKKC() override;
 
     void SendKeyCommand(const std::string &text) override;
     bool OnCommand(int id) override;

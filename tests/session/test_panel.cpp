@@ -96,6 +96,27 @@ TEST(PanelStartup, DefaultsWithoutAStore)
     EXPECT_EQ(p.findChild<QWidget *>("1049")->geometry(), QRect(111, 25, 800, 480));
 }
 
+TEST(PanelStartup, ShowingThePanelInitialisesItWithItsControlsVisible)
+{
+    // The way the application opens it: no explicit initialisation before the first show.
+    QTemporaryDir dir;
+    CPrefStore store(dir.filePath("prefs.ini"));
+    RecordingPresenter presenter;
+    TestPanel panel(&store, &presenter);
+    panel.SetLogFolder(dir.filePath("log"));
+    panel.show();
+    ASSERT_TRUE(WaitFor([&] { return panel.isVisible(); }));
+    EXPECT_EQ(panel.windowTitle(), "KLRemote 2.0");
+    QWidget *screen = panel.findChild<QWidget *>("1049");
+    ASSERT_NE(screen, nullptr);
+    EXPECT_TRUE(screen->isVisible());
+    ASSERT_NE(panel.Key(1073), nullptr);
+    EXPECT_TRUE(panel.Key(1073)->isVisible());
+    ASSERT_NE(panel.Knob(), nullptr);
+    EXPECT_TRUE(panel.Knob()->isVisible());
+    panel.close();
+}
+
 TEST(PanelStartup, MethodFromTheStore)
 {
     for (int method : {0, 4}) {
