@@ -16,13 +16,11 @@ using Clock = std::chrono::steady_clock;
 constexpr const char *kDefaultHost = "127.0.0.1";
 constexpr std::size_t kBufferSize = 400000;
 
-// Link types of the socket object.
-constexpr int kLinkNone = 0;
+// Link types of the socket object (0: none).
 constexpr int kLinkIPv4 = 1;
 constexpr int kLinkIPv6 = 3;
 
-// Kinds of the outstanding request.
-constexpr int kOperationNone = 0;
+// Kinds of the outstanding request (0: none yet).
 constexpr int kOperationConnect = 1;
 constexpr int kOperationNamed = 3;
 constexpr int kOperationPlain = 80;
