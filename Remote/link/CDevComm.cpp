@@ -108,27 +108,22 @@ void CDevComm::SetReceiveAttemptMs(int ms)
 
 int CDevComm::ConnectTcp()
 {
-    auto lock = LockExchange();
-    m_nOperation = kOperationConnect;
-    m_nLeftover = 0;
-    m_socket.m_nLinkType = kLinkIPv4;
-    const bool connected = m_socket.ConnectIPv4(m_strHost);
-    m_bTcpOpen = m_socket.IsOpen();
-    if (!connected) {
-        m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
-        return 0;
-    }
-    m_bConnected = 1;
-    return 1;
+    return ConnectSocket(kLinkIPv4);
 }
 
 int CDevComm::ConnectTcp6()
 {
+    return ConnectSocket(kLinkIPv6);
+}
+
+int CDevComm::ConnectSocket(int linkType)
+{
     auto lock = LockExchange();
     m_nOperation = kOperationConnect;
     m_nLeftover = 0;
-    m_socket.m_nLinkType = kLinkIPv6;
-    const bool connected = m_socket.ConnectIPv6(m_strHost);
+    m_socket.m_nLinkType = linkType;
+    const bool connected =
+        linkType == kLinkIPv6 ? m_socket.ConnectIPv6(m_strHost) : m_socket.ConnectIPv4(m_strHost);
     m_bTcpOpen = m_socket.IsOpen();
     if (!connected) {
         m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;

@@ -90,6 +90,8 @@ public:
     int m_nOperation = 0;
 
 private:
+    // Connect over IPv4 (link type 1) or IPv6 (3).
+    int ConnectSocket(int linkType);
     void EnsureBuffers();
     // Empties everything a reply is collected in; every request starts from here.
     void ResetReceiveState();
