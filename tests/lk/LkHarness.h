@@ -9,6 +9,7 @@
 #include "CSimInstrument.h"
 #include "CSimServer.h"
 #include "CUsbDeviceSim.h"
+#include "EventWait.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -49,29 +50,6 @@ public:
     // The workers call overrides: they end before any part of the object goes.
     ~TestLkPanel() override { TearDown(); }
 };
-
-inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void Spin(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
 
 class LkHarness
 {

@@ -10,6 +10,7 @@
 #include "CSimInstrument.h"
 #include "CSimServer.h"
 #include "CUsbDeviceSim.h"
+#include "EventWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -52,29 +53,6 @@ public:
     using CRemoteDlg::ForwardScreenClick;
     using CRemoteDlgKKC::CRemoteDlgKKC;
 };
-
-inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void Spin(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
 
 class PanelHarness
 {
