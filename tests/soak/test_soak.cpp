@@ -222,7 +222,9 @@ TEST(Soak, ScreensKeysAndFaultsForManyCycles)
     EXPECT_GT(int(drawn.size()), cycles / 2);
     EXPECT_TRUE(panel->Link().IsConnected());
 
-    EXPECT_EQ(after.fds, before.fds);
+    // The warm-up sample may catch a transient descriptor or thread (a key send, a reply
+    // being drained); a leak can only show as growth.
+    EXPECT_LE(after.fds, before.fds);
     EXPECT_LE(after.threads, before.threads);
     const long growth = after.rss - before.rss;
     if (kResidentSizeMeaningful) {
