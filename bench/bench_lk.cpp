@@ -35,6 +35,7 @@ class BenchPanel : public CRemoteDlgLK
 public:
     using CRemoteDlgLK::CRemoteDlgLK;
     using CRemoteDlgLK::DrawScreenImage;
+    ~BenchPanel() override { TearDown(); }
     CScreenView *View() { return ScreenView(); }
 };
 

@@ -37,6 +37,7 @@ class TimedPanel : public CRemoteDlgKKC
 {
 public:
     using CRemoteDlgKKC::CRemoteDlgKKC;
+    ~TimedPanel() override { TearDown(); }
     std::mutex lock;
     std::vector<clock_type::time_point> completed;
 

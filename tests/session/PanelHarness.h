@@ -52,6 +52,8 @@ public:
     using CRemoteDlg::DrawScreenImage;
     using CRemoteDlg::ForwardScreenClick;
     using CRemoteDlgKKC::CRemoteDlgKKC;
+    // The workers call overrides: they end before any part of the object goes.
+    ~TestPanel() override { TearDown(); }
 };
 
 class PanelHarness

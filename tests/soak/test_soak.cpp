@@ -96,6 +96,8 @@ class SoakPanel : public CRemoteDlgKKC
 {
 public:
     using CRemoteDlgKKC::CRemoteDlgKKC;
+    // The refresh worker calls DrawScreenImage below: it ends before this class goes.
+    ~SoakPanel() override { TearDown(); }
 
     std::vector<QByteArray> Drawn() const
     {
