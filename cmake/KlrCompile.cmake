@@ -46,9 +46,14 @@ function(klr_add_gtest target)
   # gtest_discover_tests flattens list-valued properties, so the labels (possibly several,
   # e.g. "engine;threads") are set by a file that ctest reads after the discovered tests.
   set(labels_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
+  # A regression test (suite name starting with "Regress") also carries the label regress.
   file(WRITE ${labels_file}
        "foreach(t IN LISTS ${target}_TESTS)\n"
-       "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${ARG_LABEL}\")\n"
+       "  set(l \"${ARG_LABEL}\")\n"
+       "  if(t MATCHES \"^(.*/)?Regress\")\n"
+       "    list(APPEND l regress)\n"
+       "  endif()\n"
+       "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"\${l}\")\n"
        "endforeach()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
   if("threads" IN_LIST ARG_LABEL)
