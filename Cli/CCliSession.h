@@ -7,10 +7,8 @@
 #include "CliOptions.h"
 #include "CliQtParts.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,16 +31,13 @@ public:
     const std::string &Identification() const { return m_identification; }
     const std::string &Error() const { return m_error; }
 
-    void SetScreenReady(int value) override;
+    // The link's reader thread reports the identification here; the link itself waits for it.
+    void SetScreenReady(int) override {}
 
 private:
     bool OpenCarrier();
-    bool IdentifyTcp();
-    bool IdentifyUsb();
-    bool PollToCompletion();
-    bool CopyReply(std::vector<std::uint8_t> &out);
     bool Fail(const std::string &text);
-    bool FailWithLinkError(const char *fallback);
+    bool FailWithLinkError(const std::string &fallback);
 
     CliOptions m_options;
     // Declared before the link: the simulated device calls into it until the link is gone.
@@ -51,7 +46,4 @@ private:
     CDevComm m_link;
     std::string m_identification;
     std::string m_error;
-    std::mutex m_readyMutex;
-    std::condition_variable m_readyChanged;
-    int m_nScreenReady = 1;
 };

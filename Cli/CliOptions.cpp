@@ -76,11 +76,11 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
             if (!value(arg, v))
                 return false;
             if (v == "tcp") {
-                options.method = CliMethod::Tcp;
+                options.method = ConnMethod::TcpIPv4;
             } else if (v == "tcp6") {
-                options.method = CliMethod::Tcp6;
+                options.method = ConnMethod::TcpIPv6;
             } else if (v == "usb") {
-                options.method = CliMethod::Usb;
+                options.method = ConnMethod::Usb;
             } else {
                 error = "unknown method: " + v;
                 return false;
@@ -121,7 +121,7 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
             break;
         }
     }
-    if (options.usbSim && options.method != CliMethod::Usb) {
+    if (options.usbSim && options.method != ConnMethod::Usb) {
         error = "--usb-sim needs --method usb";
         return false;
     }

@@ -1,17 +1,13 @@
 // Command line of klremote-cli, parsed without side effects.
 #pragma once
 
+#include "ConnMethod.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-enum class CliMethod
-{
-    Tcp,
-    Tcp6,
-    Usb
-};
 enum class CliCommand
 {
     Info,
@@ -22,7 +18,7 @@ enum class CliCommand
 
 struct CliOptions
 {
-    CliMethod method = CliMethod::Tcp;
+    ConnMethod method = ConnMethod::TcpIPv4;
     std::string host = "127.0.0.1";
     std::uint16_t port = 66;
     std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default

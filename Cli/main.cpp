@@ -3,7 +3,7 @@
 #include "CliRunner.h"
 
 #include "Diagnostic.h"
-#include "NetCompat.h"
+#include "Networking.h"
 
 #include <csignal>
 #include <iostream>

@@ -36,6 +36,11 @@ constexpr int kDefaultAttemptMs = 41 * (10 + 10);
 // start, but goes ahead the moment that read has its first block.
 constexpr auto kUsbBusyWait = std::chrono::milliseconds(12 * 100);
 
+// How soon a wait notices CancelPending().
+constexpr int kCancelSliceMs = 50;
+// A reply has at most 255 packets and every progress report takes at least one.
+constexpr int kMaxPolls = klr::kMaxReplyPackets + 1;
+
 constexpr const char *kTextTooLong = "Command text too long for one packet (%zu characters)\n";
 constexpr const char *kNoUsbDevice = "USB: no device for this system\n";
 constexpr const char *kUsbReopenFromReader = "USB: cannot reopen from the reader thread\n";
@@ -108,22 +113,22 @@ void CDevComm::SetReceiveAttemptMs(int ms)
 
 int CDevComm::ConnectTcp()
 {
-    return ConnectSocket(kLinkIPv4);
+    return ConnectSocket(kLinkIPv4, nullptr);
 }
 
 int CDevComm::ConnectTcp6()
 {
-    return ConnectSocket(kLinkIPv6);
+    return ConnectSocket(kLinkIPv6, nullptr);
 }
 
-int CDevComm::ConnectSocket(int linkType)
+int CDevComm::ConnectSocket(int linkType, const std::atomic<bool> *cancel)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationConnect;
     m_nLeftover = 0;
     m_socket.m_nLinkType = linkType;
-    const bool connected =
-        linkType == kLinkIPv6 ? m_socket.ConnectIPv6(m_strHost) : m_socket.ConnectIPv4(m_strHost);
+    const bool connected = linkType == kLinkIPv6 ? m_socket.ConnectIPv6(m_strHost, cancel)
+                                                 : m_socket.ConnectIPv4(m_strHost, cancel);
     m_bTcpOpen = m_socket.IsOpen();
     if (!connected) {
         m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
@@ -170,8 +175,8 @@ void CDevComm::ResetReceiveState()
     m_nReplyLength = 0;
 }
 
-int CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
-                           std::size_t length)
+std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
+                                   const std::uint8_t *payload, std::size_t length)
 {
     ResetReceiveState();
     const std::span<const std::uint8_t> body(payload, length);
@@ -191,14 +196,15 @@ int CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::u
     }
     m_nLastSend = result;
     m_nLeftover = 0;
-    return 1;
+    return frameLength;
 }
 
 int CDevComm::SendRequest(std::uint8_t command, std::uint8_t code)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationPlain;
-    return SendTcpFrame(command, code, nullptr, 0);
+    SendTcpFrame(command, code, nullptr, 0);
+    return 1;
 }
 
 int CDevComm::RequestFile(std::uint8_t command, std::uint8_t code, const std::string &name,
@@ -207,10 +213,17 @@ int CDevComm::RequestFile(std::uint8_t command, std::uint8_t code, const std::st
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
     const auto payload = klr::MakeNamedPayload(name, value);
-    return SendTcpFrame(command, code, payload.data(), payload.size());
+    SendTcpFrame(command, code, payload.data(), payload.size());
+    return 1;
 }
 
 int CDevComm::SendTextCommand(std::uint8_t command, std::uint8_t code, const std::string &text)
+{
+    SendText(command, code, text);
+    return 1;
+}
+
+bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::string &text)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
@@ -220,9 +233,10 @@ int CDevComm::SendTextCommand(std::uint8_t command, std::uint8_t code, const std
         klr::DiagnosticF(kTextTooLong, text.size());
         ResetReceiveState();
         m_nLastSend = 0;
-        return 1;
+        return false;
     }
-    return SendTcpFrame(command, code, payload.data(), payload.size());
+    const std::size_t frameLength = SendTcpFrame(command, code, payload.data(), payload.size());
+    return frameLength > 0 && m_nLastSend == static_cast<int>(frameLength);
 }
 
 int CDevComm::ReceiveChunk(Clock::time_point deadline)
@@ -232,10 +246,13 @@ int CDevComm::ReceiveChunk(Clock::time_point deadline)
     }
     for (;;) {
         const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
+        if (left <= Clock::duration::zero() || (m_bHonourCancel && Cancelled())) {
             return 0;
         }
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        if (m_bHonourCancel) {
+            ms = std::min<decltype(ms)>(ms, kCancelSliceMs);
+        }
         if (!m_socket.WaitReadable(static_cast<int>(ms))) {
             continue;
         }
@@ -252,7 +269,8 @@ int CDevComm::ReceivePacket()
     EnsureBuffers();
     m_pPacket->Reset();
     bool received = false;
-    for (int attempt = 0; attempt < kReceiveAttempts; ++attempt) {
+    for (int attempt = 0; attempt < kReceiveAttempts && !(m_bHonourCancel && Cancelled());
+         ++attempt) {
         // Data is taken the moment it arrives; only the waiting is bounded per attempt.
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAttemptMs);
         for (;;) {
@@ -421,6 +439,11 @@ void CDevComm::StopUsbReader()
 
 int CDevComm::OpenUsb(IDevCommOwner *owner)
 {
+    return OpenUsbDevice(owner, false);
+}
+
+int CDevComm::OpenUsbDevice(IDevCommOwner *owner, bool cancellable)
+{
     std::lock_guard life(m_usbLifecycle);
     StopReaderThread();
     if (m_readerThread.joinable()) {
@@ -454,7 +477,12 @@ int CDevComm::OpenUsb(IDevCommOwner *owner)
         // The instrument expects this unframed block first; no reply comes for it.
         const klr::UsbBlock lanCommand = klr::MakeLanCommandBlock();
         if (const int pause = m_pUsbDevice->OpenPauseMs(); pause > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            if (!cancellable) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            } else if (!PauseUnlessCancelled(pause)) {
+                ReleaseUsbDevice();
+                return -1;
+            }
         }
         m_pUsbDevice->WriteBlock(lanCommand.data());
     }
@@ -497,29 +525,41 @@ void CDevComm::UsbReaderMain()
             }
             m_bReadRequest = false;
         }
-        if (UsbReadReply() > 0) {
+        const int result = UsbReadReply();
+        if (result > 0) {
             if (IDevCommOwner *owner = m_pOwner.load()) {
                 owner->SetScreenReady(1);
             }
         }
+        {
+            std::lock_guard wait(m_waitMutex);
+            ++m_nReaderReads;
+            m_nReaderResult = result;
+        }
+        m_waitWake.notify_all();
     }
 }
 
 int CDevComm::UsbSendPacket(std::uint8_t code, const std::uint8_t *payload, int length,
                             int wakeReader)
 {
-    return UsbSend(code, payload, length, wakeReader, -1);
+    return UsbSend(code, payload, length, wakeReader, -1, false);
 }
 
 int CDevComm::UsbSend(std::uint8_t code, const std::uint8_t *payload, int length, int wakeReader,
-                      int operation)
+                      int operation, bool cancellable)
 {
     // A reply read about to start holds the device; wait for it a little, then give up
     // and clear the flag so that the next send is not held up again.
     {
         std::unique_lock busy(m_busyMutex);
-        if (!m_busyCleared.wait_for(busy, kUsbBusyWait,
-                                    [this] { return m_bUsbBusy.load() != 1; })) {
+        const bool cleared = m_busyCleared.wait_for(busy, kUsbBusyWait, [&] {
+            return m_bUsbBusy.load() != 1 || (cancellable && Cancelled());
+        });
+        if (cancellable && Cancelled()) {
+            return 0;
+        }
+        if (!cleared) {
             m_bUsbBusy = 0;
             return 0;
         }
@@ -551,7 +591,8 @@ int CDevComm::UsbSend(std::uint8_t code, const std::uint8_t *payload, int length
 int CDevComm::UsbRequestFile(std::uint8_t code, const std::string &name)
 {
     const auto payload = klr::MakeNamedPayload(name, klr::kMaxScreenSize);
-    return UsbSend(code, payload.data(), static_cast<int>(payload.size()), 0, kOperationNamed);
+    return UsbSend(code, payload.data(), static_cast<int>(payload.size()), 0, kOperationNamed,
+                   m_bHonourCancel);
 }
 
 int CDevComm::UsbSendTextCommand(const std::string &text)
@@ -562,7 +603,7 @@ int CDevComm::UsbSendTextCommand(const std::string &text)
         return 0;
     }
     return UsbSend(klr::REQ_CMD, payload.data(), static_cast<int>(payload.size()), 0,
-                   kOperationNamed);
+                   kOperationNamed, false);
 }
 
 int CDevComm::UsbReadReply()
@@ -577,6 +618,12 @@ int CDevComm::UsbReadReply()
     m_bUsbBusy = 1;
     bool first = true;
     for (;;) {
+        if (m_bHonourCancel && Cancelled()) {
+            if (first) {
+                ClearUsbBusy();
+            }
+            return -1;
+        }
         klr::FillReadSentinel(m_usbBlock.data());
         const bool delivered = m_pUsbDevice->ReadBlock(m_usbBlock.data(), m_nUsbReadTimeoutMs);
         if (first) {
@@ -614,4 +661,191 @@ int CDevComm::UsbReadReply()
             return kProgressComplete;
         }
     }
+}
+
+// ---- Carrier-neutral operations ----
+
+namespace {
+
+// Marks the operations that give up on CancelPending() while they hold the exchange lock.
+class HonourCancel
+{
+public:
+    explicit HonourCancel(bool &flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~HonourCancel() { m_flag = m_previous; }
+    HonourCancel(const HonourCancel &) = delete;
+    HonourCancel &operator=(const HonourCancel &) = delete;
+
+private:
+    bool &m_flag;
+    bool m_previous;
+};
+
+} // namespace
+
+void CDevComm::CancelPending()
+{
+    {
+        std::lock_guard wait(m_waitMutex);
+        m_bCancel = true;
+    }
+    m_waitWake.notify_all();
+    {
+        std::lock_guard busy(m_busyMutex);
+    }
+    m_busyCleared.notify_all();
+}
+
+bool CDevComm::PauseUnlessCancelled(int ms)
+{
+    std::unique_lock wait(m_waitMutex);
+    return !m_waitWake.wait_for(wait, std::chrono::milliseconds(std::max(ms, 0)),
+                                [this] { return Cancelled(); });
+}
+
+int CDevComm::Open(ConnMethod method, const std::string &address, IDevCommOwner *owner)
+{
+    {
+        std::lock_guard wait(m_waitMutex);
+        m_bCancel = false;
+    }
+    if (method == ConnMethod::Usb) {
+        const int opened = OpenUsbDevice(owner, true);
+        if (opened == 1 && Cancelled()) {
+            CloseUsb();
+            return -1;
+        }
+        return opened;
+    }
+    SetHostAddress(address);
+    const int connected =
+        ConnectSocket(method == ConnMethod::TcpIPv6 ? kLinkIPv6 : kLinkIPv4, &m_bCancel);
+    if (connected == 1 && Cancelled()) {
+        // Given up on while the answer came: the caller has abandoned this connection.
+        Disconnect();
+        auto lock = LockExchange();
+        m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
+        return 0;
+    }
+    return connected;
+}
+
+void CDevComm::CopyReply(std::vector<std::uint8_t> &out) const
+{
+    const auto length = static_cast<std::size_t>(std::max(m_nReplyLength, 0));
+    out.assign(m_pReply.begin(), m_pReply.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+LinkStatus CDevComm::PollToEnd(const std::atomic<int> *abort)
+{
+    for (int polls = 0; polls < kMaxPolls; ++polls) {
+        if ((abort && abort->load() == 1) || Cancelled()) {
+            return LinkStatus::Cancelled;
+        }
+        const int progress = PollReply();
+        if (progress < 0) {
+            return Cancelled() ? LinkStatus::Cancelled : LinkStatus::Failed;
+        }
+        if (progress >= kProgressComplete) {
+            return LinkStatus::Complete;
+        }
+    }
+    m_strError = klr::STR_ERROR_TIMEOUT;
+    return LinkStatus::Failed;
+}
+
+LinkStatus CDevComm::Identify(ConnMethod method, std::vector<std::uint8_t> &reply, int &sendResult,
+                              int usbWaitPauses, int pauseMs)
+{
+    reply.clear();
+    sendResult = 0;
+    if (Cancelled()) {
+        return LinkStatus::Cancelled;
+    }
+    return method == ConnMethod::Usb ? IdentifyUsb(reply, sendResult, usbWaitPauses, pauseMs)
+                                     : IdentifyTcp(reply, sendResult);
+}
+
+LinkStatus CDevComm::IdentifyTcp(std::vector<std::uint8_t> &reply, int &sendResult)
+{
+    auto lock = LockExchange();
+    HonourCancel honour(m_bHonourCancel);
+    SendRequest(klr::kCommand, klr::REQ_EQUIP_INFO);
+    sendResult = m_nLastSend;
+    const LinkStatus status = PollToEnd(nullptr);
+    if (status == LinkStatus::Complete) {
+        CopyReply(reply);
+    }
+    return status;
+}
+
+LinkStatus CDevComm::IdentifyUsb(std::vector<std::uint8_t> &reply, int &sendResult, int pauses,
+                                 int pauseMs)
+{
+    std::uint64_t before = 0;
+    {
+        std::lock_guard wait(m_waitMutex);
+        before = m_nReaderReads;
+    }
+    sendResult = UsbSend(klr::REQ_EQUIP_INFO, nullptr, 0, 1, -1, true);
+    if (sendResult != 1) {
+        return Cancelled() ? LinkStatus::Cancelled : LinkStatus::NotSent;
+    }
+    int result = 0;
+    bool reported = false;
+    {
+        std::unique_lock wait(m_waitMutex);
+        auto done = [&] { return Cancelled() || m_nReaderReads != before; };
+        for (int n = 0; n < pauses && !done(); ++n) {
+            m_waitWake.wait_for(wait, std::chrono::milliseconds(std::max(pauseMs, 0)), done);
+        }
+        reported = m_nReaderReads != before;
+        result = m_nReaderResult;
+    }
+    if (!reported) {
+        return Cancelled() ? LinkStatus::Cancelled : LinkStatus::Timeout;
+    }
+    if (result <= 0) {
+        return LinkStatus::Failed;
+    }
+    auto lock = LockExchange();
+    CopyReply(reply);
+    return LinkStatus::Complete;
+}
+
+LinkStatus CDevComm::FetchFile(ConnMethod method, const std::string &name,
+                               std::vector<std::uint8_t> &out, const std::atomic<int> *abort)
+{
+    out.clear();
+    auto lock = LockExchange();
+    HonourCancel honour(m_bHonourCancel);
+    if (Cancelled()) {
+        return LinkStatus::Cancelled;
+    }
+    LinkStatus status = LinkStatus::Failed;
+    if (method == ConnMethod::Usb) {
+        if (UsbRequestFile(klr::REQ_SCREEN, name) != 1) {
+            return LinkStatus::NotSent;
+        }
+        if (UsbReadReply() >= kProgressComplete) {
+            status = LinkStatus::Complete;
+        } else {
+            status = Cancelled() ? LinkStatus::Cancelled : LinkStatus::Failed;
+        }
+    } else {
+        RequestFile(klr::kCommand, klr::REQ_SCREEN, name, klr::kMaxScreenSize);
+        status = PollToEnd(abort);
+    }
+    if (status == LinkStatus::Complete) {
+        CopyReply(out);
+    }
+    return status;
+}
+
+bool CDevComm::SendKey(ConnMethod method, const std::string &text)
+{
+    if (method == ConnMethod::Usb) {
+        return UsbSendTextCommand(text) == 1;
+    }
+    return SendText(klr::kCommand, klr::REQ_CMD, text);
 }

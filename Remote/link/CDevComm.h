@@ -3,9 +3,11 @@
 #pragma once
 
 #include "CInterface.h"
+#include "ConnMethod.h"
 #include "IDevCommOwner.h"
 #include "IUsbBlockDevice.h"
 #include "Protocol.h"
+#include "SocketHandle.h"
 
 #include <array>
 #include <atomic>
@@ -17,6 +19,16 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+// Outcome of one exchange of the carrier-neutral operations below.
+enum class LinkStatus
+{
+    Complete,
+    Failed,   // ErrorText() says why
+    NotSent,  // over USB the request block was not written
+    Timeout,  // over USB the reader thread never reported
+    Cancelled // CancelPending(), or the caller's abort flag
+};
 
 class CDevComm
 {
@@ -81,6 +93,42 @@ public:
     // while holding LockExchange().
     void StopUsbReader();
 
+    // ---- The carrier-neutral operations: each picks TCP or USB by `method` and uses the
+    // carrier's own operations above, so bytes and texts are those of the carrier. ----
+
+    // Opens the carrier. TCP: SetHostAddress(address), then ConnectTcp() or ConnectTcp6():
+    // 1, or 0 with "STR_DEVCOM_ERR_CHKCABLE". USB: OpenUsb(owner): 1 or -1 (address unused).
+    // Clears an earlier CancelPending().
+    int Open(ConnMethod method, const std::string &address, IDevCommOwner *owner);
+
+    // The identification exchange. TCP: SendRequest(0x41, REQ_EQUIP_INFO), then PollReply()
+    // to completion, under the exchange lock; `sendResult` receives m_nLastSend. USB:
+    // UsbSendPacket(REQ_EQUIP_INFO, nullptr, 0, 1) (its result in `sendResult`); the reader
+    // thread reads the reply and reports it through the owner's SetScreenReady(1); this waits
+    // for the reader at most `usbWaitPauses` pauses of `pauseMs` each.
+    // Complete: `reply` holds the reply bytes (over USB possibly none: the caller decides
+    // what that means). Failed: the reply failed (over USB: the reader's read failed).
+    // NotSent: the USB block was not written. Timeout: the USB reader never reported.
+    LinkStatus Identify(ConnMethod method, std::vector<std::uint8_t> &reply, int &sendResult,
+                        int usbWaitPauses = 101, int pauseMs = 100);
+
+    // A named file (the screen). TCP: RequestFile(0x41, REQ_SCREEN, name, 400000) and
+    // PollReply() to completion; USB: UsbRequestFile(REQ_SCREEN, name) and UsbReadReply().
+    // Under the exchange lock. Over TCP, when `abort` is given and reads 1, the transfer ends
+    // before the next poll: Cancelled. Complete: the bytes are in `out`.
+    LinkStatus FetchFile(ConnMethod method, const std::string &name, std::vector<std::uint8_t> &out,
+                         const std::atomic<int> *abort = nullptr);
+
+    // One key text, line feed included, as REQ_CMD. True only when the whole frame left:
+    // over TCP judged from the send's real result, over USB from UsbSendTextCommand.
+    bool SendKey(ConnMethod method, const std::string &text);
+
+    // Callable from any thread: a running Open (the TCP connect and its wait, the USB opening
+    // pause), Identify or FetchFile gives up within about 50 ms; Open then fails, the others
+    // return Cancelled, and so do later ones until the next Open. A USB block read already
+    // under way ends first (it is bounded by the USB read time-out).
+    void CancelPending();
+
     // One request/reply exchange is never interleaved with another: hold this lock for
     // "request, poll to completion, copy the reply". Every operation above also takes it
     // for itself, so a key command waits at most one exchange.
@@ -90,24 +138,41 @@ public:
     int m_nOperation = 0;
 
 private:
-    // Connect over IPv4 (link type 1) or IPv6 (3).
-    int ConnectSocket(int linkType);
+    // Connect over IPv4 (link type 1) or IPv6 (3); `cancel` may end the wait early.
+    int ConnectSocket(int linkType, const std::atomic<bool> *cancel);
+    int OpenUsbDevice(IDevCommOwner *owner, bool cancellable);
+    // Sleeps `ms`; false when CancelPending() ended the sleep early.
+    bool PauseUnlessCancelled(int ms);
+    bool Cancelled() const { return m_bCancel.load(); }
+    LinkStatus IdentifyTcp(std::vector<std::uint8_t> &reply, int &sendResult);
+    LinkStatus IdentifyUsb(std::vector<std::uint8_t> &reply, int &sendResult, int pauses,
+                           int pauseMs);
+    // PollReply() until complete, failed, cancelled or aborted. Expects the exchange lock.
+    LinkStatus PollToEnd(const std::atomic<int> *abort);
+    // Copies the reply; expects the exchange lock.
+    void CopyReply(std::vector<std::uint8_t> &out) const;
     void EnsureBuffers();
     // Empties everything a reply is collected in; every request starts from here.
     void ResetReceiveState();
-    int SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
-                     std::size_t length);
+    // Sends one frame; returns its length (0 when it could not be built). The send's own
+    // result goes to m_nLastSend.
+    std::size_t SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
+                             std::size_t length);
+    // SendTextCommand's work; true when the whole frame left.
+    bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text);
     // One chunk from the socket into m_pRecv: bytes received, 0 when the deadline passed
-    // with nothing, -1 when the peer closed or the socket failed.
+    // with nothing (or CancelPending() was honoured), -1 when the peer closed or the socket
+    // failed.
     int ReceiveChunk(std::chrono::steady_clock::time_point deadline);
     void UsbReaderMain();
     // Both expect m_usbLifecycle to be held.
     void StopReaderThread();
     void ReleaseUsbDevice();
     void ClearUsbBusy();
-    // UsbSendPacket that also sets m_nOperation (when operation >= 0) once it has the lock.
+    // UsbSendPacket that also sets m_nOperation (when operation >= 0) once it has the lock;
+    // `cancellable`: the wait for a pending read also ends on CancelPending().
     int UsbSend(std::uint8_t code, const std::uint8_t *payload, int length, int wakeReader,
-                int operation);
+                int operation, bool cancellable);
 
     // Set by Init and OpenUsb, read by the USB reader thread.
     std::atomic<IDevCommOwner *> m_pOwner{nullptr};
@@ -150,6 +215,16 @@ private:
     std::atomic<std::thread::id> m_readerId{};
     // Serialises OpenUsb, CloseUsb and StopUsbReader among themselves.
     std::mutex m_usbLifecycle;
+
+    // CancelPending() and the reader thread's reports both wake waits under this mutex.
+    std::atomic<bool> m_bCancel{false};
+    // True while an operation that gives up on CancelPending() holds the exchange lock.
+    bool m_bHonourCancel = false;
+    std::mutex m_waitMutex;
+    std::condition_variable m_waitWake;
+    // Every reply read the reader thread finishes counts here, with its result.
+    std::uint64_t m_nReaderReads = 0;
+    int m_nReaderResult = 0;
 
     mutable std::recursive_mutex m_exchange;
 };

@@ -1,5 +1,7 @@
 #include "CSocketComm.h"
 
+#include "NetCompat.h"
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -29,6 +31,27 @@ int Resolve(const std::string &host, const std::string &service, const addrinfo 
     const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
     list.reset(rc == 0 ? result : nullptr);
     return rc;
+}
+
+// Waits for a non-blocking connect to finish, in slices so that a cancel is seen soon.
+// Timeout also when cancelled.
+net::WaitResult WaitForConnect(net::SocketHandle s, int milliseconds,
+                               const std::atomic<bool> *cancel)
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (cancel && cancel->load())
+            return net::WaitResult::Timeout;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        const int slice =
+            left < kWaitSliceMs ? static_cast<int>(left < 0 ? 0 : left) : kWaitSliceMs;
+        const net::WaitResult result = net::WaitFor(s, true, slice);
+        if (result != net::WaitResult::Timeout || slice >= left)
+            return result;
+    }
 }
 
 } // namespace
@@ -81,7 +104,8 @@ bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
 }
 
 bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *address,
-                                     std::size_t length, int &error) const
+                                     std::size_t length, const std::atomic<bool> *cancel,
+                                     int &error) const
 {
     error = 0;
     if (!net::SetNonBlocking(s, true)) {
@@ -92,9 +116,9 @@ bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *addres
         error = net::LastError();
         if (!net::ConnectPending(error))
             return false;
-        switch (net::WaitFor(s, true, m_nConnectTimeoutMs.load())) {
+        switch (WaitForConnect(s, m_nConnectTimeoutMs.load(), cancel)) {
         case net::WaitResult::Timeout:
-            error = net::TimedOutError();
+            error = cancel && cancel->load() ? net::CancelledError() : net::TimedOutError();
             return false;
         case net::WaitResult::Failed:
             error = net::LastError();
@@ -113,7 +137,7 @@ bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *addres
     return true;
 }
 
-bool CSocketComm::ConnectIPv4(const std::string &host)
+bool CSocketComm::ConnectIPv4(const std::string &host, const std::atomic<bool> *cancel)
 {
     if (IsOpen())
         return false;
@@ -131,7 +155,8 @@ bool CSocketComm::ConnectIPv4(const std::string &host)
     target.sin_port = htons(m_nPort.load());
     target.sin_addr.s_addr = address;
     int error = 0;
-    if (!ConnectWithTimeout(s, reinterpret_cast<const sockaddr *>(&target), sizeof target, error)) {
+    if (!ConnectWithTimeout(s, reinterpret_cast<const sockaddr *>(&target), sizeof target, cancel,
+                            error)) {
         net::CloseSocket(s);
         return false;
     }
@@ -145,7 +170,7 @@ bool CSocketComm::ConnectIPv4(const std::string &host)
     return true;
 }
 
-bool CSocketComm::ConnectIPv6(const std::string &host)
+bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *cancel)
 {
     Close(false);
 
@@ -181,7 +206,7 @@ bool CSocketComm::ConnectIPv6(const std::string &host)
         return false;
 
     int error = 0;
-    if (!ConnectWithTimeout(s, chosen->ai_addr, chosen->ai_addrlen, error)) {
+    if (!ConnectWithTimeout(s, chosen->ai_addr, chosen->ai_addrlen, cancel, error)) {
         net::CloseSocket(s);
         std::string text = net::NumericHost(chosen->ai_addr, chosen->ai_addrlen);
         if (text.empty())

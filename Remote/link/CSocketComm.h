@@ -2,11 +2,14 @@
 // a receive that waits a bounded time.
 #pragma once
 
-#include "NetCompat.h"
+#include "SocketHandle.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+struct sockaddr;
 
 class CSocketComm
 {
@@ -16,10 +19,11 @@ public:
     CSocketComm(const CSocketComm &) = delete;
     CSocketComm &operator=(const CSocketComm &) = delete;
 
-    // Fails at once, leaving it alone, if a socket is already open.
-    bool ConnectIPv4(const std::string &host);
+    // Fails at once, leaving it alone, if a socket is already open. A connect still waiting
+    // for its answer gives up soon after *cancel becomes true.
+    bool ConnectIPv4(const std::string &host, const std::atomic<bool> *cancel = nullptr);
     // Closes an open socket first. Writes resolver and connect failures to stderr.
-    bool ConnectIPv6(const std::string &host);
+    bool ConnectIPv6(const std::string &host, const std::atomic<bool> *cancel = nullptr);
 
     // Bytes sent; 0 when nothing was sent (no socket, no data, not writable right now);
     // -1 on a socket error.
@@ -53,7 +57,7 @@ private:
     // Connects `s` within the time-out and leaves it blocking; false with the socket error
     // number in `error`.
     bool ConnectWithTimeout(klr::net::SocketHandle s, const sockaddr *address, std::size_t length,
-                            int &error) const;
+                            const std::atomic<bool> *cancel, int &error) const;
     // Waits for data on `s`, ending early once Shutdown() has been called.
     klr::net::WaitResult WaitForData(klr::net::SocketHandle s, int milliseconds) const;
 

@@ -18,14 +18,14 @@ TEST(CliOptions, DefaultsAndLinkOptions)
     CliOptions o;
     std::string error;
     ASSERT_TRUE(Parse({"info"}, o, error));
-    EXPECT_EQ(o.method, CliMethod::Tcp);
+    EXPECT_EQ(o.method, ConnMethod::TcpIPv4);
     EXPECT_EQ(o.host, "127.0.0.1");
     EXPECT_EQ(o.port, 66);
     EXPECT_EQ(o.command, CliCommand::Info);
 
     ASSERT_TRUE(Parse(
         {"--method", "tcp6", "--host", "::1", "--port", "6600", "screenshot", "a.png"}, o, error));
-    EXPECT_EQ(o.method, CliMethod::Tcp6);
+    EXPECT_EQ(o.method, ConnMethod::TcpIPv6);
     EXPECT_EQ(o.host, "::1");
     EXPECT_EQ(o.port, 6600);
     EXPECT_EQ(o.file, "a.png");

@@ -1,6 +1,6 @@
 // Linked into every plain test executable of the Windows build: sockets need Winsock
 // started before the first call, which the application does in its panel start-up.
-#include "NetCompat.h"
+#include "Networking.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,10 @@
 // The one place that knows whether sockets are Winsock or POSIX. Everything else in the
-// link talks to sockets through these few names.
+// link talks to sockets through these few names. Private to the link's sources (and the
+// tests that play the instrument's side): it brings in the platform's socket headers.
 #pragma once
+
+#include "Networking.h"
+#include "SocketHandle.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -33,31 +37,9 @@
 namespace klr::net {
 
 #ifdef _WIN32
-using SocketHandle = SOCKET;
-inline constexpr SocketHandle kInvalidSocket = INVALID_SOCKET;
-#else
-using SocketHandle = int;
-inline constexpr SocketHandle kInvalidSocket = -1;
+static_assert(std::is_same_v<SocketHandle, SOCKET>, "SocketHandle must be Winsock's SOCKET");
+static_assert(kInvalidSocket == INVALID_SOCKET);
 #endif
-
-// Winsock 2.0 start-up; the application calls it once before the first connect.
-// Elsewhere there is nothing to start.
-inline bool StartNetworking()
-{
-#ifdef _WIN32
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
-#else
-    return true;
-#endif
-}
-
-inline void StopNetworking()
-{
-#ifdef _WIN32
-    WSACleanup();
-#endif
-}
 
 inline int LastError()
 {
@@ -154,6 +136,16 @@ inline int TimedOutError()
 #endif
 }
 
+// The error a connect given up on request reports.
+inline int CancelledError()
+{
+#ifdef _WIN32
+    return WSAECANCELLED;
+#else
+    return ECANCELED;
+#endif
+}
+
 // Pending error of a socket (the outcome of a non-blocking connect).
 inline int PendingError(SocketHandle s)
 {
@@ -192,13 +184,6 @@ inline std::string NumericHost(const sockaddr *address, std::size_t length)
 #endif
     return rc == 0 ? std::string(host) : std::string();
 }
-
-enum class WaitResult
-{
-    Ready,
-    Timeout,
-    Failed
-};
 
 // Waits until the socket is readable (or writable), at most `milliseconds` (0: just look).
 // A closed or failed socket counts as ready, so that the following call reports it.
