@@ -30,27 +30,9 @@ using clock_type = std::chrono::steady_clock;
 constexpr int kFrames = 8;
 constexpr int kPicturesPerScale = 120;
 
-class BenchPanel : public CRemoteDlgLK
-{
-public:
-    using CRemoteDlgLK::CRemoteDlgLK;
-    using CRemoteDlgLK::DrawScreenImage;
-    ~BenchPanel() override { TearDown(); }
-    CScreenView *View() { return ScreenView(); }
-};
-
 double Ms(clock_type::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// CPU time of the process (Qt may scale on pool threads): a figure that depends far less on
-// how busy the machine is than the wall clock.
-double ProcessCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
 double Median(std::vector<double> v)
@@ -59,14 +41,6 @@ double Median(std::vector<double> v)
         return 0;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-double Percentile90(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() * 9 / 10];
 }
 
 std::string LoadAverage()
@@ -111,16 +85,7 @@ int main(int argc, char **argv)
                 static_cast<long long>(bytes / kFrames));
 
     for (int scale : {1, 2}) {
-        const QString ini = dir.filePath(QStringLiteral("prefs%1.ini").arg(scale));
-        QSettings(ini, QSettings::IniFormat).setValue("Connection/Scale", scale);
-        CPrefStore store(ini);
-        BenchPanel panel(&store, nullptr);
-        panel.SetLogFolder(dir.filePath(QStringLiteral("log")));
-        panel.OnInitDialog();
-        panel.show();
-        QCoreApplication::processEvents();
-
-        std::vector<double> decode, scaleMs, save, worker, paint, total, cpu;
+        std::vector<double> decode, scaleMs, save;
         const QSize pictureSize = lk::ScreenPictureSize(scale);
         const QSize drawSize = lk::ScaledDrawSize(scale);
         for (int n = 0; n < kPicturesPerScale; ++n) {
@@ -141,32 +106,12 @@ int main(int argc, char **argv)
             decode.push_back(Ms(b - a));
             scaleMs.push_back(Ms(c - b));
             save.push_back(Ms(d - c));
-
-            // The whole road: the worker's step, the hand-over and the window's paint.
-            const double cpuStart = ProcessCpuMs();
-            const auto e = clock_type::now();
-            panel.DrawScreenImage(path);
-            const auto f = clock_type::now();
-            QCoreApplication::processEvents();
-            panel.View()->repaint();
-            const auto g = clock_type::now();
-            cpu.push_back(ProcessCpuMs() - cpuStart);
-            worker.push_back(Ms(f - e));
-            paint.push_back(Ms(g - f));
-            total.push_back(Ms(g - e));
         }
         std::printf("scale %d%% (%d x %d):\n", scale == 1 ? 85 : 70, pictureSize.width(),
                     pictureSize.height());
         std::printf("  decode                   : median %.2f ms\n", Median(decode));
         std::printf("  high-quality scale       : median %.2f ms\n", Median(scaleMs));
         std::printf("  JPEG save of the copy    : median %.2f ms\n", Median(save));
-        std::printf("  worker step (all three)  : median %.2f ms\n", Median(worker));
-        std::printf("  hand-over and paint      : median %.2f ms\n", Median(paint));
-        std::printf("  per picture              : median %.2f ms, 90th percentile %.2f ms "
-                    "(n=%d, target 6 ms)\n",
-                    Median(total), Percentile90(total), kPicturesPerScale);
-        std::printf("  per picture, CPU time    : median %.2f ms\n", Median(cpu));
-        panel.close();
     }
     return 0;
 }

@@ -32,26 +32,6 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-// Stamps the moment a reply is complete (the transfer-time hook runs right after it).
-class TimedPanel : public CRemoteDlgKKC
-{
-public:
-    using CRemoteDlgKKC::CRemoteDlgKKC;
-    ~TimedPanel() override { TearDown(); }
-    std::mutex lock;
-    std::vector<clock_type::time_point> completed;
-
-protected:
-    void LogTransferTime(double seconds, int bytes, bool usb) override
-    {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            completed.push_back(clock_type::now());
-        }
-        CRemoteDlgKKC::LogTransferTime(seconds, bytes, usb);
-    }
-};
-
 // Runs the window's event loop for a while (idle, as a real window would be).
 void Spin(int ms)
 {
@@ -104,7 +84,7 @@ int main(int argc, char **argv)
         void Message(QWidget *, const QString &) override {}
         void ConnectionFailed(QWidget *, int) override {}
     } presenter;
-    TimedPanel panel(&store, &presenter);
+    CRemoteDlgKKC panel(&store, &presenter);
     panel.SetLogFolder(dir.filePath("log"));
     const std::uint16_t port = server.Port();
     panel.SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
@@ -126,9 +106,14 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    std::vector<clock_type::time_point> shown;
-    QObject::connect(&panel, &CRemoteDlg::pictureShown,
-                     [&] { shown.push_back(clock_type::now()); });
+    // The window shows each picture before this slot runs (it connected first).
+    std::vector<double> toPainted;
+    std::size_t shownCount = 0;
+    QObject::connect(&panel.Session(), &CRemoteSession::screenReady, [&](const ScreenFrame &f) {
+        ++shownCount;
+        toPainted.push_back(
+            std::chrono::duration<double, std::milli>(clock_type::now() - f.arrived).count());
+    });
 
     // Window-thread stalls: a 1 ms timer whose longest gap is recorded.
     double longestGapMs = 0;
@@ -153,16 +138,6 @@ int main(int argc, char **argv)
     const double cpu = CpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(clock_type::now() - wallBefore).count();
 
-    std::vector<double> toPainted;
-    {
-        std::lock_guard<std::mutex> guard(panel.lock);
-        for (auto done : panel.completed) {
-            auto it = std::lower_bound(shown.begin(), shown.end(), done);
-            if (it != shown.end())
-                toPainted.push_back(std::chrono::duration<double, std::milli>(*it - done).count());
-        }
-    }
-
     // Key click to the text at the instrument, clicks 300 ms apart so the spacing never applies.
     std::vector<double> keyMs;
     for (int i = 0; i < 20; ++i) {
@@ -184,8 +159,8 @@ int main(int argc, char **argv)
     const QString path = dir.filePath("probe.jpg");
     for (int i = 0; i < 20; ++i) {
         const auto t0 = clock_type::now();
-        CRemoteDlg::FileSaveBinary(path, reinterpret_cast<const std::uint8_t *>(jpeg.constData()),
-                                   int(jpeg.size()));
+        CRemoteSession::FileSaveBinary(
+            path, reinterpret_cast<const std::uint8_t *>(jpeg.constData()), int(jpeg.size()));
         CImage image;
         image.Load(path);
         fileMs.push_back(std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
@@ -200,7 +175,7 @@ int main(int argc, char **argv)
         const QString line = QString::fromLatin1(sim.readLine()).trimmed();
         const int simPort = line.section(':', -1).toInt();
         if (line.startsWith("listening on") && simPort > 0) {
-            TimedPanel second(&store, &presenter);
+            CRemoteDlgKKC second(&store, &presenter);
             second.SetLogFolder(dir.filePath("log2"));
             second.SetLinkSetup([simPort](CDevComm &link) { link.SetPort(quint16(simPort)); });
             second.OnInitDialog();
@@ -224,7 +199,7 @@ int main(int argc, char **argv)
     sim.terminate();
     sim.waitForFinished(5000);
 
-    std::printf("pictures shown while Started        : %zu in %.1f s\n", shown.size(), wall);
+    std::printf("pictures shown while Started        : %zu in %.1f s\n", shownCount, wall);
     std::printf("reply complete -> picture shown     : median %.2f ms, max %.2f ms (n=%zu)\n",
                 Median(toPainted),
                 toPainted.empty() ? 0.0 : *std::max_element(toPainted.begin(), toPainted.end()),

@@ -6,30 +6,25 @@
 #include "CPrefStore.h"
 #include "CQxButton.h"
 #include "CScreenView.h"
+#include "CSessionStatusBar.h"
 #include "LkKeyTable.h"
 #include "LkModelTable.h"
 #include "LkScale.h"
 #include "Resources.h"
 
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
-#include <QStatusBar>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-constexpr const char *kQualityMedium = "KEYP:QUAL:NORM";
-constexpr const char *kQualityLow = "KEYP:QUAL:LOW";
 constexpr const char *kClickFormat = "KEYP %d,%d";
-constexpr const char *kLogImageFailed = "Image Load Failed";
-constexpr const char *kTcpTimeFormat = "%.3f, %d";
-constexpr const char *kUsbTimeFormat = "%.3f";
-constexpr const char *kTcpReceiveFail = "Receive Fail : %s";
-constexpr const char *kUsbReceiveFail = "Receive Fail : %s\n";
 constexpr const char *kScaleMenuTitle = "Scale";
 constexpr const char *kScaleTexts[lk::kScaleCount] = {"100%", "85%", "70%"};
 
@@ -45,29 +40,70 @@ void Unfix(QWidget *widget)
     widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
+// Refresh worker: the picture as the panel shows it at a display scale.
+QImage ShapeForScale(const QImage &decoded, int scale)
+{
+    if (scale == 0) {
+        if (decoded.size() == QSize(lk::kScreenWidth, lk::kScreenHeight))
+            return decoded;
+        return decoded.scaled(lk::kScreenWidth, lk::kScreenHeight, Qt::IgnoreAspectRatio,
+                              Qt::FastTransformation);
+    }
+    const QSize pictureSize = lk::ScreenPictureSize(scale);
+    const QSize drawSize = lk::ScaledDrawSize(scale);
+    CImage loaded;
+    loaded.Image() = decoded;
+    CImage scaled;
+    if (!scaled.Create(pictureSize.width(), pictureSize.height(), kDisplayBitsPerPixel) ||
+        !CImage::ScaleHighQuality(scaled, loaded, drawSize.width(), drawSize.height(),
+                                  loaded.GetWidth(), loaded.GetHeight()))
+        return {};
+    return scaled.Image();
+}
+
+// Refresh worker, once the picture has been handed to the window: the scaled copy beside the
+// screen file. Nothing reads it back; a failed save is of no consequence.
+void SaveScaledCopy(const QImage &shown, const QString &imagePath, int scale)
+{
+    if (scale == 0)
+        return;
+    CImage copy;
+    copy.Image() = shown;
+    const QString folder = QFileInfo(imagePath).absolutePath();
+    (void)copy.Save(lk::ScaledImagePath(imagePath, scale, folder));
+}
+
 } // namespace
 
+const PanelProfile CRemoteDlgLK::kProfile = {
+    /*keySpacingMs*/ 0,
+    /*refreshPauseMs*/ 300,
+    /*usbWaitCount*/ 31,
+    /*tcpTimeFormat*/ "%.3f, %d",
+    /*usbTimeFormat*/ "%.3f",
+    /*tcpReceiveFail*/ "Receive Fail : %s",
+    /*usbReceiveFail*/ "Receive Fail : %s\n",
+    /*longRightStep*/ false,
+    /*logLineFeed*/ true,
+    /*disconnectOnSendFailure*/ false,
+    /*qualityOnStart*/ true,
+    /*clientSize*/ {1290, 820},
+    /*screen*/ res::layout::kLkScreen100,
+    /*screenSize*/ {lk::kScreenWidth, lk::kScreenHeight},
+    /*panelArt*/ 0,
+    /*placeholderArt*/ 0,
+};
+
 CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(store, presenter, parent), m_nModelGroup(lk::kInitialModelGroup)
+    : CRemoteDlg(kProfile, ScreenPipeline{ShapeForScale, SaveScaledCopy}, store, presenter, parent),
+      m_nModelGroup(lk::kInitialModelGroup)
 {
     // A fixed frame with caption, system menu and minimise box: no sizing, no maximise.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setSizeGripEnabled(false);
-    m_rcScreen = lk::ScreenRect(0);
     move(0, 0);
-}
-
-CRemoteDlgLK::~CRemoteDlgLK()
-{
-    // The refresh worker calls this class's overrides: it must end before they go.
-    TearDown();
-}
-
-QSize CRemoteDlgLK::WindowSize() const
-{
-    return lk::OuterSize(0);
 }
 
 QSize CRemoteDlgLK::FrameExtra() const
@@ -79,10 +115,8 @@ QSize CRemoteDlgLK::FrameExtra() const
 void CRemoteDlgLK::CreatePanel()
 {
     for (const LkKey &key : lk::Keys()) {
-        if (key.id == lk::kKnob)
-            continue;
         auto *button = new CQxButton(this, key.id);
-        button->setText(QString::fromUtf8(key.label));
+        button->setText(QString::fromUtf8(key.legend));
         button->setFocusPolicy(Qt::StrongFocus);
         m_keys[key.id] = button;
         const int id = key.id;
@@ -94,12 +128,10 @@ void CRemoteDlgLK::CreatePanel()
 
     // Until the first picture arrives the panel picture's own screen area shows.
     if (CScreenView *view = ScreenView()) {
-        view->SetPlaceholder(QImage());
         view->hide();
         connect(this, &CRemoteDlg::pictureShown, view, &QWidget::show);
     }
 
-    m_drawScale = m_nScale;
     ApplyScaleFaces();
     LayoutPanel();
     SetKnobGeometry();
@@ -111,15 +143,16 @@ CQxButton *CRemoteDlgLK::Key(int id) const
     return it == m_keys.end() ? nullptr : it->second;
 }
 
-void CRemoteDlgLK::SetKeyFaces(int id, bool held)
+void CRemoteDlgLK::ShowKeyHeld(int id, bool held)
 {
     CQxButton *button = Key(id);
     if (!button)
         return;
-    const int normal = res::LkKeyFace(id, m_nScale, res::Face::Normal);
-    const int pressed = res::LkKeyFace(id, m_nScale, res::Face::Pressed);
-    const int focus = res::LkKeyFace(id, m_nScale, res::Face::Focus);
-    const int disabled = res::LkKeyFace(id, m_nScale, res::Face::Disabled);
+    const int scale = Scale();
+    const int normal = res::LkKeyFace(id, scale, res::Face::Normal);
+    const int pressed = res::LkKeyFace(id, scale, res::Face::Pressed);
+    const int focus = res::LkKeyFace(id, scale, res::Face::Focus);
+    const int disabled = res::LkKeyFace(id, scale, res::Face::Disabled);
     // While the PC key is held the pressed face stands in for the normal one.
     button->SetBitmaps(held ? pressed : normal, pressed, focus, disabled);
     button->repaint();
@@ -129,15 +162,15 @@ void CRemoteDlgLK::ApplyScaleFaces()
 {
     for (auto &[id, button] : m_keys) {
         Unfix(button);
-        SetKeyFaces(id, false);
+        ShowKeyHeld(id, false);
         const QImage face = button->Face(CQxButton::Normal);
         if (!face.isNull())
             button->resize(face.size());
     }
     if (m_knob) {
         Unfix(m_knob);
-        const int first = res::LkKnob(m_nScale, 1);
-        m_knob->SetBitmaps(first, first, first, res::LkKnob(m_nScale, 0));
+        const int first = res::LkKnob(Scale(), 1);
+        m_knob->SetBitmaps(first, first, first, res::LkKnob(Scale(), 0));
         const QImage face = m_knob->Face(CQxButton::Normal);
         if (!face.isNull())
             m_knob->resize(face.size());
@@ -147,33 +180,38 @@ void CRemoteDlgLK::ApplyScaleFaces()
 void CRemoteDlgLK::ApplyOuterSize()
 {
     // The window system draws the frame; the client takes what the outer size leaves.
-    setFixedSize(lk::OuterSize(m_nScale) - FrameExtra());
+    m_frameAtLayout = FrameExtra();
+    setFixedSize(lk::OuterSize(Scale()) - m_frameAtLayout);
 }
 
 void CRemoteDlgLK::LayoutPanel()
 {
     ApplyOuterSize();
 
-    m_rcScreen = lk::ScreenRect(m_nScale);
+    m_rcScreen = lk::ScreenRect(Scale());
     if (CScreenView *view = ScreenView())
         view->setGeometry(m_rcScreen);
 
     const QSize client = size();
-    if (QStatusBar *bar = StatusBar()) {
+    if (CSessionStatusBar *bar = StatusBar()) {
         bar->setGeometry(0, client.height() - kStatusBarHeight, client.width(), kStatusBarHeight);
         SetPaneWidth(0, client.width() - kStatusBarReserved);
     }
 
     // The rectangles follow the scaling rule, not the faces: a face a pixel larger than its
     // key is clipped, so the key is held at its size whatever face it shows.
-    for (const LkKey &key : lk::Keys()) {
-        QWidget *control = key.id == lk::kKnob ? static_cast<QWidget *>(m_knob) : Key(key.id);
+    auto place = [this](QWidget *control, int id) {
         if (!control)
-            continue;
-        const QRect r = lk::KeyRect(key.id, m_nScale);
+            return;
+        const QRect r = lk::KeyRect(id, Scale());
         control->setFixedSize(r.size());
         control->move(r.topLeft());
         control->update();
+    };
+    for (const LkKey &key : lk::Keys()) {
+        place(Key(key.id), key.id);
+        if (key.id == res::layout::kLkKnobAfter)
+            place(m_knob, lk::kKnob);
     }
 }
 
@@ -183,7 +221,7 @@ void CRemoteDlgLK::SetKnobGeometry()
         return;
     int table[13];
     for (int i = 0; i < 13; ++i)
-        table[i] = res::LkKnob(m_nScale, i);
+        table[i] = res::LkKnob(Scale(), i);
     m_knob->SetKnobGeometry(table);
 }
 
@@ -197,11 +235,10 @@ void CRemoteDlgLK::SetPanelKeysEnabled(bool enabled)
 
 bool CRemoteDlgLK::OnCommand(int id)
 {
-    if (id >= lk::kFirstKey && id <= lk::kLastKey) {
-        if (const LkKey *key = lk::FindKey(id); key && key->command) {
+    if (const LkKey *key = lk::FindKey(id)) {
+        if (IsStarted(State()))
             SendKeyCommand(key->command);
-            return true;
-        }
+        return true;
     }
     if (id >= ID_SCALE_100 && id <= ID_SCALE_70) {
         OnScale(id - ID_SCALE_100);
@@ -212,10 +249,9 @@ bool CRemoteDlgLK::OnCommand(int id)
 
 void CRemoteDlgLK::OnScale(int scale)
 {
-    if (scale < 0 || scale >= lk::kScaleCount || scale == m_nScale)
+    if (scale < 0 || scale >= lk::kScaleCount || scale == Scale())
         return;
-    m_nScale = scale;
-    m_drawScale = scale;
+    Session().SetScale(scale);
     ApplyScaleFaces();
     LayoutPanel();
     SetKnobGeometry();
@@ -235,10 +271,18 @@ void CRemoteDlgLK::OnScale(int scale)
 
 void CRemoteDlgLK::showEvent(QShowEvent *event)
 {
-    const QSize before = FrameExtra();
     CRemoteDlg::showEvent(event);
     // The frame may only be known once the window exists on screen.
-    if (FrameExtra() != before || size() != lk::OuterSize(m_nScale) - FrameExtra())
+    if (FrameExtra() != m_frameAtLayout || size() != lk::OuterSize(Scale()) - FrameExtra())
+        LayoutPanel();
+}
+
+void CRemoteDlgLK::moveEvent(QMoveEvent *event)
+{
+    CRemoteDlg::moveEvent(event);
+    // A window manager frames the window after it is shown: the outer size must still come
+    // out as the scale's, so the client gives up what the frame takes.
+    if (isVisible() && FrameExtra() != m_frameAtLayout)
         LayoutPanel();
 }
 
@@ -257,7 +301,7 @@ QMenu *CRemoteDlgLK::BuildContextMenu()
         item->setData(ID_SCALE_100 + scale);
         item->setObjectName(QString::number(ID_SCALE_100 + scale));
         item->setCheckable(true);
-        item->setChecked(scale == m_nScale);
+        item->setChecked(scale == Scale());
     }
     if (quality)
         menu->insertMenu(quality, scaleMenu);
@@ -266,82 +310,32 @@ QMenu *CRemoteDlgLK::BuildContextMenu()
     return menu;
 }
 
-void CRemoteDlgLK::SendKeyCommand(const std::string &text)
-{
-    // The line feed is part of what is logged and sent; commands leave without spacing.
-    const std::string line = text + '\n';
-    CLog::Instance().Write(std::string_view(line));
-    QueueKeyCommand(line, 0);
-}
-
 int CRemoteDlgLK::ClassifyModel(const std::string &text)
 {
     m_nModelGroup = lk::ModelGroupOf(text);
     return m_nModelGroup;
 }
 
-void CRemoteDlgLK::OnConnected(const std::vector<std::uint8_t> &equipInfo)
+void CRemoteDlgLK::OnConnected(const QByteArray &equipInfo)
 {
-    // The identification text ends at the first NUL or at the end of the reply, whichever
-    // comes first: the reply need not carry a terminator.
-    const auto *begin = reinterpret_cast<const char *>(equipInfo.data());
-    const auto nul = std::find(equipInfo.begin(), equipInfo.end(), std::uint8_t{0});
-    ClassifyModel(std::string(begin, static_cast<size_t>(nul - equipInfo.begin())));
-}
-
-void CRemoteDlgLK::OnStarted()
-{
-    // High is the instrument's own default and is not sent.
-    if (m_nQuality == 1)
-        SendKeyCommand(kQualityMedium);
-    else if (m_nQuality == 2)
-        SendKeyCommand(kQualityLow);
-}
-
-void CRemoteDlgLK::LogTransferTime(double seconds, int bytes, bool usb)
-{
-    if (usb)
-        Log(QString::asprintf(kUsbTimeFormat, seconds));
-    else
-        Log(QString::asprintf(kTcpTimeFormat, seconds, bytes));
-}
-
-const char *CRemoteDlgLK::ReceiveFailFormat(bool usb) const
-{
-    return usb ? kUsbReceiveFail : kTcpReceiveFail;
+    ClassifyModel(std::string(
+        lk::ModelTextOf(std::string_view(equipInfo.constData(), std::size_t(equipInfo.size())))));
 }
 
 void CRemoteDlgLK::ForwardScreenClick(const QPoint &point)
 {
-    if (!Link().IsConnected() || m_bStarted != 1 || m_nModelGroup != lk::kTouchGroup)
+    if (m_nModelGroup != lk::kTouchGroup)
         return;
-    // Left and top edges belong to the screen, right and bottom edges do not.
-    const QRect &r = m_rcScreen;
-    if (point.x() < r.left() || point.y() < r.top() || point.x() >= r.left() + r.width() ||
-        point.y() >= r.top() + r.height())
+    QPoint offset;
+    if (!ScreenOffset(point, offset))
         return;
-    const QPoint at = lk::ClickToInstrument(point.x() - r.left(), point.y() - r.top(), m_nScale);
+    const QPoint at = lk::ClickToInstrument(offset.x(), offset.y(), Scale());
     SendKeyCommand(QString::asprintf(kClickFormat, at.x(), at.y()).toStdString());
 }
 
-bool CRemoteDlgLK::HandleKey(QKeyEvent *event)
+int CRemoteDlgLK::PanelKeyFor(const QKeyEvent *event) const
 {
-    const int qtKey = event->key();
-    if (m_bStarted != 1)
-        return qtKey == Qt::Key_Escape || qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
-    const int id = lk::KeyForPcKey(qtKey, (event->modifiers() & Qt::KeypadModifier) != 0);
-    if (id == 0)
-        return false;
-    if (event->type() == QEvent::KeyPress) {
-        SetKeyFaces(id, true);
-        return true;
-    }
-    // A held key repeats as release-press pairs; only the real release sends.
-    if (event->isAutoRepeat())
-        return true;
-    SetKeyFaces(id, false);
-    OnCommand(id);
-    return true;
+    return lk::KeyForPcKey(event->key(), (event->modifiers() & Qt::KeypadModifier) != 0);
 }
 
 bool CRemoteDlgLK::eventFilter(QObject *watched, QEvent *event)
@@ -359,43 +353,8 @@ bool CRemoteDlgLK::eventFilter(QObject *watched, QEvent *event)
 
 void CRemoteDlgLK::PaintPanel(QPainter &painter)
 {
-    if (isMinimized()) {
-        windowIcon().paint(&painter, QRect(width() / 2 - 16, height() / 2 - 16, 32, 32));
-        return;
-    }
     painter.fillRect(rect(), palette().window());
-    const QImage panel = res::LoadBitmap(res::LkPanel(m_nScale));
+    const QImage panel = res::LoadBitmap(res::LkPanel(Scale()));
     if (!panel.isNull())
         painter.drawImage(QPoint(0, 0), panel);
-}
-
-// Refresh worker: decodes, scales and saves; the window thread only shows the result.
-void CRemoteDlgLK::DrawScreenImage(const QString &path)
-{
-    CImage loaded;
-    if (loaded.Load(path) != 0) {
-        Log(QString::fromLatin1(kLogImageFailed));
-        return;
-    }
-    const int scale = m_drawScale;
-    if (scale == 0) {
-        QImage shown = loaded.Image();
-        if (shown.size() != QSize(lk::kScreenWidth, lk::kScreenHeight))
-            shown = shown.scaled(lk::kScreenWidth, lk::kScreenHeight, Qt::IgnoreAspectRatio,
-                                 Qt::FastTransformation);
-        PresentScreen(shown);
-        return;
-    }
-    const QSize pictureSize = lk::ScreenPictureSize(scale);
-    const QSize drawSize = lk::ScaledDrawSize(scale);
-    CImage scaled;
-    if (!scaled.Create(pictureSize.width(), pictureSize.height(), kDisplayBitsPerPixel) ||
-        !CImage::ScaleHighQuality(scaled, loaded, drawSize.width(), drawSize.height(),
-                                  loaded.GetWidth(), loaded.GetHeight())) {
-        Log(QString::fromLatin1(kLogImageFailed));
-        return;
-    }
-    // Nothing reads the copy back; a failed save is of no consequence.
-    (void)scaled.Save(lk::ScaledImagePath(path, scale, ImageFolder()));
-    PresentScreen(scaled.Image());
 }

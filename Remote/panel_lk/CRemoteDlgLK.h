@@ -4,7 +4,6 @@
 
 #include "CRemoteDlg.h"
 
-#include <atomic>
 #include <map>
 #include <string>
 
@@ -19,11 +18,11 @@ public:
     static constexpr int ID_SCALE_85 = 32778;
     static constexpr int ID_SCALE_70 = 32779;
 
+    static const PanelProfile kProfile;
+
     explicit CRemoteDlgLK(CPrefStore *store = nullptr, CSessionPresenter *presenter = nullptr,
                           QWidget *parent = nullptr);
-    ~CRemoteDlgLK() override;
 
-    void SendKeyCommand(const std::string &text) override;
     bool OnCommand(int id) override;
     QMenu *BuildContextMenu() override;
 
@@ -44,36 +43,26 @@ public:
     QSize FrameExtra() const;
 
 protected:
-    QSize WindowSize() const override;
     void CreatePanel() override;
     void SetPanelKeysEnabled(bool enabled) override;
-    int UsbWaitCount() const override { return kUsbWaitCount; }
-    int RefreshPauseMs() const override { return kRefreshPauseMs; }
-    void LogTransferTime(double seconds, int bytes, bool usb) override;
-    const char *ReceiveFailFormat(bool usb) const override;
-    void DrawScreenImage(const QString &path) override;
-    void OnConnected(const std::vector<std::uint8_t> &equipInfo) override;
-    void OnStarted() override;
+    int PanelKeyFor(const QKeyEvent *event) const override;
+    void ShowKeyHeld(int id, bool held) override;
+    void OnConnected(const QByteArray &equipInfo) override;
     void ForwardScreenClick(const QPoint &point) override;
-    bool HandleKey(QKeyEvent *event) override;
     void PaintPanel(QPainter &painter) override;
-    bool DisconnectOnSendFailure() const override { return false; }
 
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
-    static constexpr int kUsbWaitCount = 31;
-    static constexpr int kRefreshPauseMs = 300;
-
     void OnScale(int scale);
-    void SetKeyFaces(int id, bool held);
     void ApplyOuterSize();
+    int Scale() const { return Session().m_nScale; }
 
     std::map<int, CQxButton *> m_keys;
     CKnobButton *m_knob = nullptr;
     int m_nModelGroup;
-    // The scale the refresh worker draws at; mirrors m_nScale, which only the window thread
-    // touches.
-    std::atomic<int> m_drawScale{0};
+    // The frame the window system gave the window when its size was last set.
+    QSize m_frameAtLayout;
 };

@@ -1,52 +1,37 @@
-// The keys and the knob of the LK panel: one row each, in the order the layout step places
-// them. Positions and sizes are client pixels at 100 %; the other scales are derived by
-// LkScale.
+// The keys of the LK panel as the panel uses them: the panel's one table lives with its
+// artwork (ArtLayout.h); these are its LK-side names.
 #pragma once
+
+#include "ArtLayout.h"
 
 #include <QRect>
 #include <span>
 
-// Size classes of the face pictures; every key of a class has faces of the same size.
-enum class LkFaceClass
-{
-    EscPrev,
-    Soft,
-    ModePeak,
-    Function,
-    KeyTall,
-    KeyShort,
-    Enter,
-    UpDown,
-    LeftRight,
-    Knob
-};
-
-struct LkKey
-{
-    int id;
-    const char *label;   // the key's legend (UTF-8)
-    const char *command; // text sent when pressed; nullptr for the knob, which sends steps
-    int pcKey;           // Qt::Key standing for the key, 0 when none
-    bool keypadOnly;     // pcKey counts only when it comes from the numeric pad
-    QRect rect100;
-    LkFaceClass face;
-};
+using LkKey = res::layout::LkKey;
 
 namespace lk {
 
 inline constexpr int kFirstKey = 1013;
 inline constexpr int kLastKey = 1046;
-inline constexpr int kFirstSoftKey = 1014;
-inline constexpr int kLastSoftKey = 1020;
+inline constexpr int kFirstSoftKey = res::layout::kLkFirstSoftKey;
+inline constexpr int kLastSoftKey = res::layout::kLkLastSoftKey;
 inline constexpr int kKnob = 1061;
 inline constexpr int kKeyCount = 34;
 
-// 34 keys and the knob, in layout order.
-std::span<const LkKey> Keys();
-// The row of a key or of the knob; nullptr for any other ID.
-const LkKey *FindKey(int id);
-// The key a PC key stands for, 0 when none. `keypad` tells whether the key came from the
-// numeric pad (with Num Lock off the pad sends arrows and Delete, which count as those keys).
-int KeyForPcKey(int qtKey, bool keypad);
+// The 34 keys in layout order (the knob, which sends steps, is not among them).
+inline std::span<const LkKey> Keys()
+{
+    return res::layout::LkKeys();
+}
+// The row of a key; nullptr for any other ID.
+inline const LkKey *FindKey(int id)
+{
+    return res::layout::FindLkKey(id);
+}
+// The key a PC key stands for, 0 when none.
+inline int KeyForPcKey(int qtKey, bool keypad)
+{
+    return res::layout::LkKeyForPcKey(qtKey, keypad);
+}
 
 } // namespace lk

@@ -9,13 +9,11 @@ namespace lk {
 
 namespace {
 
-constexpr float kFactors[kScaleCount] = {1.0f, 0.85f, 0.7f};
 constexpr const char *kSuffixes[kScaleCount] = {nullptr, "_085.jpg", "_070.jpg"};
 constexpr int kOuterWidth100 = 1290;
 constexpr int kOuterHeight100 = 795;
 // The caption bar keeps its height at every scale.
 constexpr int kCaptionHeight = 25;
-constexpr QRect kScreen100{41, 39, kScreenWidth, kScreenHeight};
 // Characters of ".jpg" dropped from the screen file's name.
 constexpr int kExtensionLength = 4;
 
@@ -38,12 +36,12 @@ int Trunc(double value)
 
 float ScaleFactor(int scale)
 {
-    return ValidScale(scale) ? kFactors[scale] : 1.0f;
+    return ValidScale(scale) ? res::layout::kScaleFactor[static_cast<std::size_t>(scale)] : 1.0f;
 }
 
 int ScaleLength(int length100, int scale)
 {
-    return Trunc(static_cast<double>(length100) * Factor(scale));
+    return res::layout::ScaleLen(length100, scale);
 }
 
 QSize OuterSize(int scale)
@@ -54,20 +52,20 @@ QSize OuterSize(int scale)
 
 QRect ScreenRect(int scale)
 {
-    const double s = Factor(scale);
-    const int left = ScaleLength(kScreen100.left(), scale);
-    const int top = ScaleLength(kScreen100.top(), scale);
-    const int right = Trunc(kScreen100.width() * s + left);
-    const int bottom = Trunc(kScreen100.height() * s + top);
-    return {QPoint(left, top), QSize(right - left, bottom - top)};
+    return res::layout::LkScreen(scale);
 }
 
 QRect KeyRect(int id, int scale)
 {
-    const LkKey *key = FindKey(id);
-    if (!key)
+    QRect r;
+    if (id == kKnob) {
+        const int side = res::layout::kLkKnobSize[0];
+        r = QRect(res::layout::kLkKnobPos100, QSize(side, side));
+    } else if (const LkKey *key = FindKey(id)) {
+        r = QRect(QPoint(key->x, key->y), res::layout::LkFaceSize(key->cls, 0));
+    } else {
         return {};
-    const QRect &r = key->rect100;
+    }
     return {ScaleLength(r.x(), scale), ScaleLength(r.y(), scale), ScaleLength(r.width(), scale),
             ScaleLength(r.height(), scale)};
 }

@@ -1,6 +1,7 @@
-// Geometry of the two front panels as the artwork sees it: where the keys sit, how big their
-// faces are at each display scale, and what is printed on them. The panels place their buttons
-// from their own key tables; these tables must agree with them pixel for pixel.
+// The two front panels as tables: one row per key with where it sits, how big its face is at
+// each display scale, what is printed on it, the command it sends and the PC key standing for
+// it. The artwork draws from these rows, the panels place their keys and route the keyboard by
+// them.
 #pragma once
 
 #include <QRect>
@@ -44,14 +45,17 @@ inline constexpr int kKkcFirstKey = 1073;
 struct KkcKey
 {
     int id;
-    const char *legend; // UTF-8
-    int x, y;           // client position of the button
-    int w, h;           // size of its face
+    const char *legend;  // UTF-8
+    const char *command; // text sent when pressed
+    int x, y, w, h;      // where the key is placed at start-up
+    QSize face;          // its face, whose size the key then takes
+    int pcKeys[2];       // Qt::Key values standing for it, 0 when none
+    bool keypadOnly;     // the PC keys count only from the numeric pad
     KeyStyle style;
     KeyShape shape;
 };
 
-// The up-arrow button is moved to 10 x 10 at start-up, but a skinned button always takes the
+// The up-arrow button is placed 10 x 10 at start-up, but a skinned button always takes the
 // size of its face, so its face is 55 x 40 like the down arrow beneath it.
 std::span<const KkcKey> KkcKeys();
 const KkcKey *FindKkcKey(int id);
@@ -100,17 +104,28 @@ struct LkKey
     int id;
     const char *legend;      // on the key face (UTF-8)
     const char *panelLegend; // printed on the panel above the key, or nullptr
+    const char *command;     // text sent when pressed ("KEYP:RIGH" has no final T)
+    int pcKey;               // Qt::Key standing for it, 0 when none
+    bool keypadOnly;         // pcKey counts only from the numeric pad
     int x, y;                // client position at 100 %
     LkFaceClass cls;
     KeyStyle style;
     KeyShape shape;
 };
 
+// In the order the layout step places them (the knob goes right after the up arrow).
 std::span<const LkKey> LkKeys();
 const LkKey *FindLkKey(int id);
+inline constexpr int kLkKnobAfter = 1043;
 // The screen rectangle at a scale: left/top truncated, right/bottom from the truncated sums.
 QRect LkScreen(int scale);
 QPoint LkKeyPos(const LkKey &key, int scale);
 QPoint LkKnobPos(int scale);
+
+// The key of a table that a PC key stands for, 0 when none. `keypad` tells whether the key
+// came from the numeric pad (with Num Lock off the pad sends arrows and Delete, which count as
+// those keys). Both Enter keys count as Return; a pad's comma counts as its decimal point.
+int KkcKeyForPcKey(int qtKey, bool keypad);
+int LkKeyForPcKey(int qtKey, bool keypad);
 
 } // namespace res::layout

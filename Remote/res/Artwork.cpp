@@ -72,7 +72,7 @@ bool IsSoftKey(int id)
 KeyFaceSpec KkcSpec(const KkcKey &key, FaceState state)
 {
     KeyFaceSpec desc;
-    desc.size = QSize(key.w, key.h);
+    desc.size = key.face;
     desc.style = key.style;
     desc.shape = key.shape;
     desc.legend = QString::fromUtf8(key.legend);

@@ -11,23 +11,26 @@ CKeySender::~CKeySender()
     Stop();
 }
 
-void CKeySender::Post(std::string text, int spacingMs)
+bool CKeySender::Post(std::string text, int spacingMs)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_stop)
-            return;
+        if (m_stop || m_queue.size() >= kMaxQueued)
+            return false;
         m_queue.push_back({std::move(text), spacingMs});
     }
     m_wake.notify_one();
+    return true;
 }
 
-void CKeySender::Clear()
+int CKeySender::Clear()
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    const int dropped = static_cast<int>(m_queue.size());
     m_queue.clear();
     if (!m_busy)
         m_idle.notify_all();
+    return dropped;
 }
 
 bool CKeySender::Drain(std::chrono::milliseconds timeout)

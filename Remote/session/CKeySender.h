@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -23,11 +24,15 @@ public:
     CKeySender(const CKeySender &) = delete;
     CKeySender &operator=(const CKeySender &) = delete;
 
-    // Queues one text. A positive spacing makes it leave no sooner than spacingMs after the
-    // previous send; the first command of a burst after a quiet spell leaves at once.
-    void Post(std::string text, int spacingMs);
-    // Drops whatever has not left yet.
-    void Clear();
+    // At most this many texts wait to leave; a key beyond them is refused, never dropped later.
+    static constexpr std::size_t kMaxQueued = 256;
+
+    // Queues one text; false (nothing queued) when the queue is full or the sender stopped.
+    // A positive spacing makes it leave no sooner than spacingMs after the previous send; the
+    // first command of a burst after a quiet spell leaves at once.
+    bool Post(std::string text, int spacingMs);
+    // Drops whatever has not left yet; returns how many texts that was.
+    int Clear();
     // Waits until the queue is empty and nothing is being sent (tests, tear-down); false on
     // time-out.
     bool Drain(std::chrono::milliseconds timeout);

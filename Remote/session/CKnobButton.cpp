@@ -1,10 +1,10 @@
 #include "CKnobButton.h"
 
-#include "CRemoteDlg.h"
-#include "KnobGeometry.h"
+#include "IKeyCommandSink.h"
 
 #include <QMouseEvent>
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 constexpr const char *kStepLeft = "KEYP:LEFT";
@@ -13,8 +13,6 @@ constexpr const char *kStepRight = "KEYP:RIGH";
 
 CKnobButton::CKnobButton(QWidget *parent, int controlId) : CQxButton(parent, controlId)
 {
-    // Dragging survives a release outside the knob, so moves must arrive without a button.
-    setMouseTracking(true);
     setFocusPolicy(Qt::NoFocus);
 }
 
@@ -31,17 +29,16 @@ int CKnobButton::AngleFromPoint(int x, int y) const
     return knob::AngleFromPoint(m_ptCenter.x(), m_ptCenter.y(), x, y);
 }
 
-void CKnobButton::StepTo(int angle)
+void CKnobButton::Step(int steps)
 {
-    const int notch = knob::NotchOfAngle(angle);
-    if (notch == m_nPosition)
+    if (steps == 0)
         return;
-    const int d = knob::StepDelta(m_nPosition, notch);
-    for (int i = 0; i < std::abs(d); ++i) {
+    for (int i = 0; i < std::abs(steps); ++i) {
         if (m_pOwner)
-            m_pOwner->SendKeyCommand(d < 0 ? kStepLeft : kStepRight);
+            m_pOwner->SendKeyCommand(steps < 0 ? kStepLeft : kStepRight);
     }
-    m_nPosition = notch;
+    m_nPosition =
+        ((m_nPosition - 1 + steps) % knob::kNotches + knob::kNotches) % knob::kNotches + 1;
     LoadFaces();
     repaint();
 }
@@ -52,10 +49,14 @@ void CKnobButton::LoadFaces()
     SetBitmaps(face, face, face, m_nImageIds[0]);
 }
 
+// The press grabs the mouse for the knob, so the release comes here wherever it happens and
+// always ends the drag.
 void CKnobButton::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton && !m_bDragging) {
+    if (event->button() == Qt::LeftButton) {
         m_bDragging = 1;
+        const QPoint p = event->position().toPoint();
+        m_drag.Begin(AngleFromPoint(p.x(), p.y()));
         event->accept();
         return;
     }
@@ -64,16 +65,9 @@ void CKnobButton::mousePressEvent(QMouseEvent *event)
 
 void CKnobButton::mouseReleaseEvent(QMouseEvent *event)
 {
-    // The knob holds no capture: a release away from it is not the knob's and dragging stays.
-    const bool onKnob = rect().contains(event->position().toPoint());
-    if (event->button() == Qt::LeftButton && m_bDragging && onKnob) {
+    if (event->button() == Qt::LeftButton) {
         m_bDragging = 0;
-        // A press passed on while dragging would otherwise leave the face held down.
         setDown(false);
-        event->accept();
-        return;
-    }
-    if (!onKnob) {
         event->accept();
         return;
     }
@@ -82,12 +76,12 @@ void CKnobButton::mouseReleaseEvent(QMouseEvent *event)
 
 void CKnobButton::mouseMoveEvent(QMouseEvent *event)
 {
-    const QPoint p = event->position().toPoint();
-    if (m_bDragging) {
-        if (rect().contains(p))
-            StepTo(AngleFromPoint(p.x(), p.y()));
+    if (m_bDragging && (event->buttons() & Qt::LeftButton)) {
+        const QPoint p = event->position().toPoint();
+        Step(m_drag.Move(AngleFromPoint(p.x(), p.y())));
         event->accept();
         return;
     }
+    m_bDragging = 0;
     CQxButton::mouseMoveEvent(event);
 }

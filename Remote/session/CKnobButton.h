@@ -1,12 +1,13 @@
 // The painted rotary knob: dragging the pointer around its centre turns it one notch per
-// 30 degrees and sends one step command per notch passed.
+// 30 degrees and sends one step command per notch turned.
 #pragma once
 
 #include "CQxButton.h"
+#include "KnobGeometry.h"
 
 #include <QPoint>
 
-class CRemoteDlg;
+class IKeyCommandSink;
 
 class CKnobButton : public CQxButton
 {
@@ -18,13 +19,14 @@ public:
     // the control's current size, so call it after placing the control.
     void SetKnobGeometry(const int ids[13]);
     int AngleFromPoint(int x, int y) const;
-    void StepTo(int angle);
+    // Turns the knob by `steps` notches (positive clockwise), one command per notch.
+    void Step(int steps);
 
     int Position() const { return m_nPosition; }
     bool IsDragging() const { return m_bDragging != 0; }
     QPoint Center() const { return m_ptCenter; }
 
-    CRemoteDlg *m_pOwner = nullptr;
+    IKeyCommandSink *m_pOwner = nullptr;
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -38,4 +40,5 @@ private:
     int m_nPosition = 1;
     QPoint m_ptCenter;
     unsigned char m_bDragging = 0;
+    knob::DragTurn m_drag;
 };

@@ -12,18 +12,14 @@ class CRemoteDlgKKC : public CRemoteDlg
 {
     Q_OBJECT
 public:
-    static constexpr int kWidth = 1038;
-    static constexpr int kHeight = 734;
-    static constexpr int kMinWidth = 986;
-    static constexpr int kMinHeight = 563;
-    // Commands leave at least this far apart.
-    static constexpr int kKeySpacingMs = 100;
+    // The panel picture and the status bar beneath it fill the client area.
+    static constexpr int kWidth = 1023;
+    static constexpr int kHeight = 699;
+    static const PanelProfile kProfile;
 
     explicit CRemoteDlgKKC(CPrefStore *store = nullptr, CSessionPresenter *presenter = nullptr,
                            QWidget *parent = nullptr);
-    ~CRemoteDlgKKC() override;
 
-    void SendKeyCommand(const std::string &text) override;
     bool OnCommand(int id) override;
 
     CQxButton *Key(int id) const;
@@ -32,16 +28,14 @@ public:
     static int PanelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers);
 
 protected:
-    QSize WindowSize() const override { return {kWidth, kHeight}; }
     void CreatePanel() override;
     void SetPanelKeysEnabled(bool enabled) override;
+    int PanelKeyFor(const QKeyEvent *event) const override;
+    void ShowKeyHeld(int id, bool held) override;
     void ForwardScreenClick(const QPoint &point) override;
-    bool HandleKey(QKeyEvent *event) override;
     void PaintPanel(QPainter &painter) override;
 
 private:
-    void SetKeyFaces(int id, bool held);
-
     std::map<int, CQxButton *> m_keys;
     CKnobButton *m_knob = nullptr;
     QImage m_panel;

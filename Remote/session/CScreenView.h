@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 #include <QWidget>
 
 class CScreenView : public QWidget
@@ -13,6 +14,9 @@ public:
 
     void SetPicture(const QImage &picture);
     void SetPlaceholder(const QImage &placeholder);
+    // A non-empty text marks the picture as stale and is shown over it.
+    void SetStale(const QString &text);
+    QString StaleText() const { return m_stale; }
     bool HasPicture() const { return !m_picture.isNull(); }
 
 protected:
@@ -21,4 +25,5 @@ protected:
 private:
     QImage m_placeholder;
     QImage m_picture;
+    QString m_stale;
 };

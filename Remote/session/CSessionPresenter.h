@@ -2,6 +2,8 @@
 // test can record the messages instead of blocking on them.
 #pragma once
 
+#include "CRemoteSession.h"
+
 #include <QString>
 
 class QWidget;
@@ -19,4 +21,6 @@ public:
     virtual void About(QWidget *parent);
     // Runs the Communication dialog; true when it closed with OK.
     virtual bool EditCommunication(CDlgCommNew &dialog);
+    // What a session tells the operator, through the boxes above.
+    void Notify(QWidget *parent, CRemoteSession::Notice notice);
 };

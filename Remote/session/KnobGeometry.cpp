@@ -27,14 +27,31 @@ int NotchOfAngle(int angle)
     return 2 + (angle - 15) / 30;
 }
 
-int StepDelta(int from, int to)
+int ShortestTurn(int from, int to)
 {
-    int d = to - from;
-    if (d == 11)
-        d = -1;
-    else if (d == -11)
-        d = 1;
+    int d = (to - from) % 360;
+    if (d > 180)
+        d -= 360;
+    else if (d <= -180)
+        d += 360;
     return d;
+}
+
+void DragTurn::Begin(int angle)
+{
+    m_last = angle;
+    m_turn = 0;
+    m_steps = 0;
+}
+
+int DragTurn::Move(int angle)
+{
+    m_turn += ShortestTurn(m_last, angle);
+    m_last = angle;
+    const int due = m_turn / 30; // toward zero: a step only for a whole notch's travel
+    const int steps = due - m_steps;
+    m_steps = due;
+    return steps;
 }
 
 } // namespace knob

@@ -12,8 +12,22 @@ int AngleFromPoint(int cx, int cy, int x, int y);
 // Notch 1..12 of a bearing: notch 1 covers 345..359 and 0..14, notch k covers 30k-45..30k-16.
 int NotchOfAngle(int angle);
 
-// Signed number of steps from one notch to another: negative counter-clockwise. Only a single
-// step across the 12-to-1 boundary wraps; a jump from 12 to 2 is ten steps back.
-int StepDelta(int from, int to);
+// The signed turn from one bearing to another the short way round: -179..180 degrees.
+int ShortestTurn(int from, int to);
+
+// One drag of the knob: the hand's turn is summed from the bearing where the press began, each
+// move taken the short way round, and a step is due for every whole 30 degrees of it.
+class DragTurn
+{
+public:
+    void Begin(int angle);
+    // The steps due after a move to `angle`: positive clockwise, negative counter-clockwise.
+    int Move(int angle);
+
+private:
+    int m_last = 0;
+    int m_turn = 0;
+    int m_steps = 0;
+};
 
 } // namespace knob

@@ -2,6 +2,7 @@
 // the command-line client, and broken pictures through a panel's refresh path.
 #include "CCliSession.h"
 #include "CImage.h"
+#include "CRemoteDlgKKC.h"
 #include "PanelHarness.h"
 #include "ScriptedPeer.h"
 
@@ -14,6 +15,8 @@
 #include <string>
 
 using namespace enginetest;
+
+using PanelHarness = BasicPanelHarness<CRemoteDlgKKC>;
 
 namespace {
 
@@ -159,7 +162,7 @@ TEST(HostilePictures, APanelKeepsItsLastGoodPictureThroughBrokenOnes)
     h.Preset("Method", 1);
     h.Preset("IP", "127.0.0.1");
     h.store = std::make_unique<CPrefStore>(h.IniPath());
-    h.panel = std::make_unique<TestPanel>(h.store.get(), &h.presenter);
+    h.panel = std::make_unique<CRemoteDlgKKC>(h.store.get(), &h.presenter);
     h.panel->SetLogFolder(h.dir.filePath("log"));
     const std::uint16_t port = peer.Port();
     h.panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
@@ -176,12 +179,15 @@ TEST(HostilePictures, APanelKeepsItsLastGoodPictureThroughBrokenOnes)
     const int brokenServed = 1 + int(broken.size());
     ASSERT_TRUE(WaitFor([&] { return screens.load() > brokenServed; }, 30000));
     h.panel->OnCommand(ids::IDC_STOP);
-    ASSERT_TRUE(WaitFor([&] { return h.panel->m_bScreenReady == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return h.panel->Session().m_bScreenReady == 1; }));
     Spin(50);
 
     EXPECT_EQ(h.panel->PicturesShown(), 1);
+    // The panel shows it stretched to its screen, without smoothing.
     EXPECT_EQ(h.panel->ScreenPicture().convertToFormat(QImage::Format_RGB32),
-              expected.Image().convertToFormat(QImage::Format_RGB32));
+              expected.Image()
+                  .scaled(800, 480, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                  .convertToFormat(QImage::Format_RGB32));
     EXPECT_GE(h.LogLines().count("Image Load Failed"), int(broken.size()) - 1);
     EXPECT_TRUE(h.panel->Link().IsConnected());
 }

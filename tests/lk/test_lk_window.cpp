@@ -1,6 +1,7 @@
 // The LK window itself: sizes and places at each scale, scale commands and their storage,
 // start-up from a stored scale, and the right-click menu.
-#include "LkHarness.h"
+#include "CRemoteDlgLK.h"
+#include "PanelHarness.h"
 
 #include "CKnobButton.h"
 #include "CQxButton.h"
@@ -15,6 +16,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+using LkHarness = BasicPanelHarness<CRemoteDlgLK>;
 
 namespace {
 
@@ -47,29 +50,37 @@ const KeyAt kKeys[] = {
     {1061, {{1030, 120, 177, 177}, {875, 102, 150, 150}, {720, 83, 123, 123}}},
 };
 
-QWidget *Control(TestLkPanel &panel, int id)
+// The keys as Start enables them, without a session.
+void EnableKeys(CRemoteDlgLK &panel)
+{
+    for (CQxButton *key : panel.findChildren<CQxButton *>())
+        key->setEnabled(true);
+}
+
+QWidget *Control(CRemoteDlgLK &panel, int id)
 {
     return id == lk::kKnob ? static_cast<QWidget *>(panel.Knob()) : panel.Key(id);
 }
 
-int Pane0Width(TestLkPanel &panel)
+int Pane0Width(CRemoteDlgLK &panel)
 {
     // Pane 0 always reads " ".
-    for (QLabel *label : panel.StatusBar()->findChildren<QLabel *>())
+    for (QLabel *label : panel.findChild<QStatusBar *>()->findChildren<QLabel *>())
         if (label->text() == QLatin1String(" "))
             return label->parentWidget()->width();
     return -1;
 }
 
-void ExpectLayout(TestLkPanel &panel, int scale)
+void ExpectLayout(CRemoteDlgLK &panel, int scale)
 {
     SCOPED_TRACE(scale);
     const Expected &e = kExpected[scale];
-    EXPECT_EQ(panel.m_nScale, scale);
+    EXPECT_EQ(panel.Session().m_nScale, scale);
     EXPECT_EQ(panel.frameGeometry().size(), e.outer);
     EXPECT_EQ(panel.m_rcScreen, e.screen);
     const QSize client = panel.size();
-    EXPECT_EQ(panel.StatusBar()->geometry(), QRect(0, client.height() - 20, client.width(), 20));
+    EXPECT_EQ(panel.findChild<QStatusBar *>()->geometry(),
+              QRect(0, client.height() - 20, client.width(), 20));
     EXPECT_EQ(Pane0Width(panel), client.width() - 450);
     if (panel.FrameExtra().isNull()) {
         EXPECT_EQ(Pane0Width(panel), e.pane0);
@@ -122,7 +133,7 @@ TEST(LkWindow, KeysKeepTheirRuleSizeWhateverFaceTheyShow)
     CQxButton *esc = h.panel->Key(1013);
     // At 85 % the ESC face is 50 x 36 but the key 50 x 35: enabling it must not regrow it.
     EXPECT_EQ(esc->Face(CQxButton::Normal).size(), QSize(50, 36));
-    h.panel->SetPanelKeysEnabled(true);
+    EnableKeys(*h.panel);
     QCoreApplication::processEvents();
     EXPECT_EQ(esc->size(), QSize(50, 35));
     h.panel->show();
@@ -201,7 +212,7 @@ TEST(LkWindow, WithoutAStoreTheScaleHoldsForTheRunOnly)
     h.Open();
     ASSERT_FALSE(h.store->Exists());
     h.panel->OnCommand(CRemoteDlgLK::ID_SCALE_70);
-    EXPECT_EQ(h.panel->m_nScale, 2);
+    EXPECT_EQ(h.panel->Session().m_nScale, 2);
     EXPECT_FALSE(h.Stored("Scale").isValid());
     EXPECT_FALSE(h.store->Exists());
 }
@@ -217,8 +228,8 @@ TEST(LkWindow, StartsAtTheTopLeftWithTheStoredScale)
     EXPECT_EQ(h.panel->Key(1013)->Face(CQxButton::Normal).size(), QSize(41, 29));
     EXPECT_EQ(h.panel->Knob()->Face(CQxButton::Disabled).size(), QSize(124, 124));
     // Turning the knob shows 70 % pictures.
-    h.panel->SetPanelKeysEnabled(true);
-    h.panel->Knob()->StepTo(90);
+    EnableKeys(*h.panel);
+    h.panel->Knob()->Step(3);
     EXPECT_EQ(h.panel->Knob()->Face(CQxButton::Normal), res::LoadBitmap(res::LkKnob(2, 4)));
 }
 
@@ -305,7 +316,7 @@ TEST(LkWindow, RightClickOpensTheMenuOnThePanelButNotOnAKey)
     Spin(300);
     EXPECT_EQ(popups, 0);
     QTimer::singleShot(100, closePopup);
-    h.panel->SetPanelKeysEnabled(true);
+    EnableKeys(*h.panel);
     rightPress(h.panel->Knob(), QPoint(88, 88));
     Spin(300);
     EXPECT_EQ(popups, 0);

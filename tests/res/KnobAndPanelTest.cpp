@@ -101,8 +101,9 @@ TEST(Panel, EveryButtonSitsOnTheRecessFloor)
     const QRgb floor = art::Palette::WellFloor().rgb();
     const QImage kkc = LoadBitmap(IDB_PANEL_KKC);
     for (const layout::KkcKey &key : layout::KkcKeys()) {
-        EXPECT_EQ(kkc.pixel(key.x + key.w / 2, key.y + key.h / 2), floor) << key.id;
-        EXPECT_EQ(kkc.pixel(key.x + 3, key.y + key.h / 2), floor) << key.id;
+        EXPECT_EQ(kkc.pixel(key.x + key.face.width() / 2, key.y + key.face.height() / 2), floor)
+            << key.id;
+        EXPECT_EQ(kkc.pixel(key.x + 3, key.y + key.face.height() / 2), floor) << key.id;
     }
     EXPECT_EQ(kkc.pixel(787 + 70, 530 + 70), floor);
     EXPECT_EQ(kkc.pixel(787 + 2, 530 + 70), floor);

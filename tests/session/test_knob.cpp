@@ -1,11 +1,12 @@
-// Knob arithmetic: bearings, notches and the steps between notches.
+// Knob arithmetic: bearings, notches and the steps a drag makes.
 #include "KnobGeometry.h"
 
 #include <gtest/gtest.h>
 
 using knob::AngleFromPoint;
+using knob::DragTurn;
 using knob::NotchOfAngle;
-using knob::StepDelta;
+using knob::ShortestTurn;
 
 TEST(KnobGeometry, BearingsClockwiseFromTwelveWithYDown)
 {
@@ -46,12 +47,31 @@ TEST(KnobGeometry, NotchBoundaries)
     }
 }
 
-TEST(KnobGeometry, OnlyASingleStepWrapsAcrossTwelve)
+TEST(KnobGeometry, ATurnIsTakenTheShortWayRound)
 {
-    EXPECT_EQ(StepDelta(12, 1), 1);
-    EXPECT_EQ(StepDelta(1, 12), -1);
-    EXPECT_EQ(StepDelta(12, 2), -10);
-    EXPECT_EQ(StepDelta(2, 12), 10);
-    EXPECT_EQ(StepDelta(1, 4), 3);
-    EXPECT_EQ(StepDelta(5, 5), 0);
+    EXPECT_EQ(ShortestTurn(335, 40), 65);
+    EXPECT_EQ(ShortestTurn(40, 335), -65);
+    EXPECT_EQ(ShortestTurn(10, 190), 180);
+    EXPECT_EQ(ShortestTurn(190, 10), 180);
+    EXPECT_EQ(ShortestTurn(90, 90), 0);
+}
+
+TEST(KnobGeometry, ADragStepsOncePerWholeThirtyDegreesFromWhereItBegan)
+{
+    DragTurn drag;
+    drag.Begin(200);
+    EXPECT_EQ(drag.Move(204), 0); // grabbed away from the pointer: no step for 4 degrees
+    EXPECT_EQ(drag.Move(229), 0);
+    EXPECT_EQ(drag.Move(230), 1);
+    EXPECT_EQ(drag.Move(290), 2);
+    EXPECT_EQ(drag.Move(231), -2); // back again, and a step less than the whole way
+    EXPECT_EQ(drag.Move(199), -1);
+    EXPECT_EQ(drag.Move(171), 0);
+    EXPECT_EQ(drag.Move(170), -1);
+    // Round and round: a whole turn is twelve steps.
+    drag.Begin(0);
+    int steps = 0;
+    for (int a = 10; a <= 360; a += 10)
+        steps += drag.Move(a % 360);
+    EXPECT_EQ(steps, 12);
 }

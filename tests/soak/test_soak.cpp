@@ -3,6 +3,7 @@
 // shortened. Checks that nothing grows (memory, descriptors, threads), that every key
 // command reached the instrument in order, and that every picture shown is one the
 // instrument sent. KLR_SOAK_CYCLES sets the number of screens (300 unless set).
+#include "CRemoteDlgKKC.h"
 #include "PanelHarness.h"
 
 #include <QCryptographicHash>
@@ -21,6 +22,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using PanelHarness = BasicPanelHarness<CRemoteDlgKKC>;
 
 namespace {
 
@@ -90,37 +93,6 @@ QByteArray Hash(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
 }
 
-// Records the hash of every picture file just before it is drawn (same thread, so the file
-// cannot change in between).
-class SoakPanel : public CRemoteDlgKKC
-{
-public:
-    using CRemoteDlgKKC::CRemoteDlgKKC;
-    // The refresh worker calls DrawScreenImage below: it ends before this class goes.
-    ~SoakPanel() override { TearDown(); }
-
-    std::vector<QByteArray> Drawn() const
-    {
-        std::lock_guard lock(m_drawnLock);
-        return m_drawn;
-    }
-
-protected:
-    void DrawScreenImage(const QString &path) override
-    {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            std::lock_guard lock(m_drawnLock);
-            m_drawn.push_back(Hash(file.readAll()));
-        }
-        CRemoteDlgKKC::DrawScreenImage(path);
-    }
-
-private:
-    mutable std::mutex m_drawnLock;
-    std::vector<QByteArray> m_drawn;
-};
-
 struct Figures
 {
     long rss = 0;
@@ -150,7 +122,11 @@ TEST(Soak, ScreensKeysAndFaultsForManyCycles)
     h.Preset("Method", 1);
     h.Preset("IP", "127.0.0.1");
     h.store = std::make_unique<CPrefStore>(h.IniPath());
-    auto panel = std::make_unique<SoakPanel>(h.store.get(), &h.presenter);
+    auto panel = std::make_unique<CRemoteDlgKKC>(h.store.get(), &h.presenter);
+    // The instrument's bytes of every picture handed to the window.
+    std::vector<QByteArray> drawnHashes;
+    QObject::connect(&panel->Session(), &CRemoteSession::screenReady, panel.get(),
+                     [&](const ScreenFrame &frame) { drawnHashes.push_back(Hash(frame.jpeg)); });
     panel->SetLogFolder(h.dir.filePath("log"));
     const std::uint16_t port = h.server->Port();
     panel->SetLinkSetup([port](CDevComm &link) {
@@ -198,7 +174,7 @@ TEST(Soak, ScreensKeysAndFaultsForManyCycles)
     keys.join();
     ASSERT_TRUE(warmed && done) << screens() << " screens";
     panel->OnCommand(ids::IDC_STOP);
-    ASSERT_TRUE(WaitFor([&] { return panel->m_bScreenReady == 1; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return panel->Session().m_bScreenReady == 1; }, 20000));
     ASSERT_TRUE(panel->KeySenderDrain(120000));
     ASSERT_TRUE(
         WaitFor([&] { return h.instrument->ReceivedCommands().size() >= keysSent.size(); }, 10000));
@@ -210,7 +186,7 @@ TEST(Soak, ScreensKeysAndFaultsForManyCycles)
             received.push_back(command);
     EXPECT_EQ(received, keysSent);
 
-    const std::vector<QByteArray> drawn = panel->Drawn();
+    const std::vector<QByteArray> drawn = drawnHashes;
     int unknown = 0;
     {
         std::lock_guard lock(sentLock);

@@ -1,0 +1,681 @@
+#include "CRemoteSession.h"
+
+#include "CImage.h"
+#include "CKeySender.h"
+#include "CLog.h"
+#include "CPrefStore.h"
+#include "Diagnostic.h"
+#include "Networking.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QTemporaryDir>
+
+#include <chrono>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr const char *kLogUsbOpenFailed = "Error! Do not connect";
+constexpr const char *kLogUsbTimeout = "Connect USB Timeout.";
+constexpr const char *kLogUsbConnected = "USB Connected";
+constexpr const char *kLogConnectionFailed = "Connection Failed";
+constexpr const char *kLogDisconnect = "Disconnect";
+constexpr const char *kLogSendError = "Send REQ_CMD Error";
+constexpr const char *kLogConnectCanceled = "Connect canceled";
+constexpr const char *kLogCreateFailed = "Couldn't create the file!";
+constexpr const char *kLogSaveFailed = "FileSaveBinary fail";
+constexpr const char *kLogImageFailed = "Image Load Failed";
+constexpr const char *kLogUsbSendTimeout = "CMD %d SendTimeOut. SendScreen Restart.";
+constexpr const char *kLogKeyRefused = "Key command refused, %d already waiting: %s";
+constexpr const char *kLogKeysDropped = "Dropped %d queued key commands";
+constexpr const char *kLogNotSent = "Key command not sent, the instrument does not answer: %s";
+constexpr const char *kLogLinkLost = "No answer from the instrument";
+constexpr const char *kLogLinkBack = "The instrument answers again";
+
+constexpr const char *kKnobRightShort = "KEYP:RIGH";
+constexpr const char *kKnobRight = "KEYP:RIGHT";
+constexpr const char *kQualityTexts[3] = {"KEYP:QUAL:HIGH", "KEYP:QUAL:NORM", "KEYP:QUAL:LOW"};
+
+constexpr int kCloseWaitPollMs = 200;
+// Tear-down waits for a running USB transfer, but not forever: the link's reads are bounded.
+constexpr int kCloseWaitMaxPolls = 50;
+// Screens in a row that may fail before the picture counts as stale.
+constexpr int kFailuresUntilLost = 3;
+
+QString Cstr(const char *text)
+{
+    return QString::fromLatin1(text);
+}
+
+ConnMethod MethodOf(int stored)
+{
+    return ConnMethodFromInt(stored).value_or(ConnMethod::Usb);
+}
+
+} // namespace
+
+struct CRemoteSession::ConnectOutcome
+{
+    enum Kind
+    {
+        UsbOpenFailed,
+        UsbTimeout,
+        UsbNoData,
+        TcpOpenFailed,
+        EquipFailed,
+        Success,
+        Aborted
+    };
+    Kind kind = Aborted;
+    ConnMethod method = ConnMethod::Usb;
+    QByteArray equipInfo;
+    bool closed = false; // abandoned, and what it opened closed again
+};
+
+CRemoteSession::CRemoteSession(const PanelProfile &profile, CPrefStore &store,
+                               ScreenPipeline pipeline, QObject *parent)
+    : QObject(parent), m_profile(profile), m_store(store), m_pipeline(std::move(pipeline))
+{
+    qRegisterMetaType<SessionState>("SessionState");
+}
+
+CRemoteSession::~CRemoteSession()
+{
+    if (!m_initialised)
+        return;
+    // A running connect is abandoned; it gives up within moments of being told.
+    m_connectCancel = 1;
+    m_link.CancelPending();
+    if (m_connectThread.joinable())
+        m_connectThread.join();
+
+    // A TCP transfer gives up at its next poll; a USB transfer runs to its end, which the
+    // wait below allows for.
+    m_bAbort = 1;
+    m_keySender.reset();
+    if (m_link.IsConnected() && m_nLinkMethod == int(ConnMethod::Usb)) {
+        for (int n = 0; n < kCloseWaitMaxPolls && m_bScreenReady == 0; ++n)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kCloseWaitPollMs));
+    }
+    m_bStarted = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_workerLock);
+        m_workerStop = true;
+    }
+    m_workerWake.notify_all();
+    m_link.Disconnect();
+    if (m_pRefreshThread.joinable())
+        m_pRefreshThread.join();
+    m_link.StopUsbReader();
+    m_link.CloseUsb();
+    m_tempDir.reset();
+    klr::SetDiagnosticSink({});
+    if (m_networking)
+        klr::net::StopNetworking();
+}
+
+bool CRemoteSession::Init()
+{
+    if (m_initialised)
+        return true;
+    if (!klr::net::StartNetworking()) {
+        klr::net::StopNetworking();
+        emit notice(Notice::WinsockFailed);
+        return false;
+    }
+    m_networking = true;
+    m_initialised = true;
+
+    if (m_logFolder.isEmpty())
+        CLog::Instance().Open();
+    else
+        CLog::Instance().OpenIn(m_logFolder);
+    // The link's own diagnostics (device discovery, carrier trouble) join the log.
+    klr::SetDiagnosticSink([](std::string_view text) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        if (!text.empty())
+            CLog::Instance().Write(text);
+    });
+
+    SetScreenReady(1);
+    m_bAbort = 1;
+    m_link.Init(this);
+    if (m_linkSetup)
+        m_linkSetup(m_link);
+
+    const ConnectionSettings settings = m_store.Load();
+    m_nConnMethod = settings.method;
+    m_strIPv4 = settings.ipv4;
+    m_strIPv6 = settings.ipv6;
+    m_nScale = settings.scale;
+    m_drawScale = settings.scale;
+    m_nQuality = settings.quality;
+    if (!settings.usbIds.isEmpty())
+        m_link.SetUsbIds(settings.usbIds.toStdString());
+
+    m_tempDir =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/klremote-XXXXXX"));
+    m_keySender = std::make_unique<CKeySender>(
+        [this](const std::string &text) {
+            return m_link.SendKey(MethodOf(m_nLinkMethod.load()), text);
+        },
+        [this](const std::string &) {
+            Log(Cstr(kLogSendError));
+            if (m_profile.disconnectOnSendFailure)
+                QMetaObject::invokeMethod(
+                    this, [this] { OnKeySendFailed(); }, Qt::QueuedConnection);
+        });
+
+    m_bStarted = 0;
+    m_workerStop = false;
+    m_pRefreshThread = std::thread([this] { RefreshThreadProc(); });
+    return true;
+}
+
+void CRemoteSession::Log(const QString &line) const
+{
+    CLog::Instance().Write(line);
+}
+
+void CRemoteSession::SetScreenReady(int value)
+{
+    m_bScreenReady = value;
+}
+
+void CRemoteSession::SetState(SessionState state)
+{
+    if (m_state.load() == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+// ----------------------------------------------------------------------------------------
+// Connect and disconnect
+
+void CRemoteSession::Connect()
+{
+    if (!m_initialised || m_state != SessionState::Disconnected || m_cancelling)
+        return;
+    if (m_connectThread.joinable())
+        m_connectThread.join();
+    m_connectCancel = 0;
+    const ConnMethod method = MethodOf(m_nConnMethod);
+    m_nLinkMethod = int(method);
+    const QString address = method == ConnMethod::TcpIPv6 ? m_strIPv6 : m_strIPv4;
+    SetState(SessionState::Connecting);
+    m_connectThread = std::thread([this, method, address] { RunConnect(method, address); });
+}
+
+// Connect worker: the link's blocking steps and their log lines. What the operator sees and
+// the state follow on the window thread (FinishConnect), in the same order.
+void CRemoteSession::RunConnect(ConnMethod method, const QString &address)
+{
+    ConnectOutcome outcome;
+    outcome.method = method;
+    auto finish = [this, &outcome] {
+        if (m_connectCancel) {
+            // Abandoned: whatever the attempt opened is closed here, off the window thread
+            // (a USB read under way ends first).
+            m_bAbort = 1;
+            m_link.Disconnect();
+            if (outcome.method == ConnMethod::Usb) {
+                m_link.StopUsbReader();
+                m_link.SetConnected(0);
+            }
+            outcome.closed = true;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { FinishConnect(outcome); }, Qt::QueuedConnection);
+    };
+    std::vector<std::uint8_t> reply;
+
+    if (method == ConnMethod::Usb) {
+        SetScreenReady(0);
+        if (m_link.Open(method, {}, this) != 1) {
+            m_link.StopUsbReader();
+            Log(Cstr(kLogUsbOpenFailed));
+            outcome.kind = ConnectOutcome::UsbOpenFailed;
+            return finish();
+        }
+        int sent = 0;
+        const LinkStatus status =
+            m_link.Identify(method, reply, sent, m_profile.usbWaitCount, m_usbPauseMs);
+        if (m_connectCancel || status == LinkStatus::Cancelled) {
+            outcome.kind = ConnectOutcome::Aborted;
+            return finish();
+        }
+        if (status != LinkStatus::Complete) {
+            // A reply that never came whole is a reply that never came.
+            Log(Cstr(kLogUsbTimeout));
+            outcome.kind = ConnectOutcome::UsbTimeout;
+            return finish();
+        }
+        if (!reply.empty()) {
+            m_link.SetConnected(1);
+            Log(Cstr(kLogUsbConnected));
+            outcome.kind = ConnectOutcome::Success;
+            outcome.equipInfo =
+                QByteArray(reinterpret_cast<const char *>(reply.data()), qsizetype(reply.size()));
+        } else {
+            m_link.StopUsbReader();
+            m_link.SetConnected(0);
+            outcome.kind = ConnectOutcome::UsbNoData;
+        }
+        return finish();
+    }
+
+    // Whatever an earlier USB attempt left behind, a TCP session starts from a clean state:
+    // no reader thread, and no transfer marked as running.
+    m_link.StopUsbReader();
+    SetScreenReady(1);
+    const QString prefix =
+        method == ConnMethod::TcpIPv6 ? QStringLiteral("TCP(IPv6)") : QStringLiteral("TCP");
+    const int opened = m_link.Open(method, address.toStdString(), this);
+    if (m_connectCancel) {
+        outcome.kind = ConnectOutcome::Aborted;
+        return finish();
+    }
+    if (opened != 1) {
+        Log(prefix + QStringLiteral(" Connection Failed"));
+        m_link.Disconnect();
+        outcome.kind = ConnectOutcome::TcpOpenFailed;
+        return finish();
+    }
+    m_bAbort = 0;
+    int sent = 0;
+    const LinkStatus status = m_link.Identify(method, reply, sent);
+    Log(prefix + QString::asprintf(" Request Ret : %d ", sent));
+    if (m_connectCancel || status == LinkStatus::Cancelled) {
+        outcome.kind = ConnectOutcome::Aborted;
+        return finish();
+    }
+    if (status != LinkStatus::Complete) {
+        Log(prefix + QStringLiteral(" EqupInfo Failed : ") +
+            QString::fromStdString(m_link.ErrorText()));
+        m_link.Disconnect();
+        outcome.kind = ConnectOutcome::EquipFailed;
+        return finish();
+    }
+    outcome.equipInfo =
+        QByteArray(reinterpret_cast<const char *>(reply.data()), qsizetype(reply.size()));
+    Log(prefix + QStringLiteral(" Connected, Load Equp"));
+    outcome.kind = ConnectOutcome::Success;
+    finish();
+}
+
+void CRemoteSession::FinishConnect(const ConnectOutcome &outcome)
+{
+    if (m_connectThread.joinable())
+        m_connectThread.join();
+
+    if (m_connectCancel) {
+        // The state already says Disconnected. Abandoned after the worker had finished, what
+        // it opened is closed here; nothing is being read then.
+        if (!outcome.closed) {
+            m_bAbort = 1;
+            m_link.Disconnect();
+            if (outcome.method == ConnMethod::Usb) {
+                m_link.StopUsbReader();
+                m_link.SetConnected(0);
+            }
+        }
+        m_cancelling = false;
+        emit cancellingChanged(false);
+        return;
+    }
+
+    switch (outcome.kind) {
+    case ConnectOutcome::UsbOpenFailed:
+        SetState(SessionState::Disconnected);
+        emit notice(Notice::FailedUsb);
+        break;
+    case ConnectOutcome::UsbTimeout:
+        SetState(SessionState::Disconnected);
+        emit notice(Notice::Timeout);
+        break;
+    case ConnectOutcome::UsbNoData:
+        SetState(SessionState::Disconnected);
+        Log(Cstr(kLogConnectionFailed));
+        emit notice(Notice::FailedUsb);
+        break;
+    case ConnectOutcome::TcpOpenFailed:
+        SetState(SessionState::Disconnected);
+        emit notice(Notice::FailedTcp);
+        break;
+    case ConnectOutcome::EquipFailed:
+        SetState(SessionState::Disconnected);
+        emit notice(Notice::FailedNoAnswer);
+        break;
+    case ConnectOutcome::Success:
+        emit notice(Notice::Connected);
+        SetState(SessionState::Connected);
+        emit connected(outcome.equipInfo);
+        break;
+    case ConnectOutcome::Aborted:
+        SetState(SessionState::Disconnected);
+        break;
+    }
+}
+
+void CRemoteSession::CancelConnect()
+{
+    if (m_state != SessionState::Connecting || m_connectCancel)
+        return;
+    m_connectCancel = 1;
+    m_link.CancelPending();
+    Log(Cstr(kLogConnectCanceled));
+    m_cancelling = true;
+    SetState(SessionState::Disconnected);
+    emit cancellingChanged(true);
+}
+
+void CRemoteSession::Disconnect()
+{
+    if (m_state != SessionState::Connected)
+        return;
+    m_bAbort = 1;
+    m_link.Disconnect();
+    DropQueuedKeys();
+    Log(Cstr(kLogDisconnect));
+    emit notice(Notice::Disconnected);
+    SetState(SessionState::Disconnected);
+}
+
+void CRemoteSession::Start()
+{
+    if (m_state != SessionState::Connected)
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    const QString name = QString::asprintf("%04d%02d%02d_%02d%02d%02d_%03d", d.year(), d.month(),
+                                           d.day(), t.hour(), t.minute(), t.second(), t.msec());
+    {
+        std::lock_guard<std::mutex> guard(m_csImageFile);
+        m_strImagePath = ImageFolder() + QLatin1Char('/') + name + QStringLiteral(".jpg");
+    }
+    m_failedFetches = 0;
+    m_bStarted = 1;
+    SetState(SessionState::Started);
+    // High is the instrument's own default and is not sent.
+    if (m_profile.qualityOnStart && (m_nQuality == 1 || m_nQuality == 2))
+        SendKeyCommand(kQualityTexts[m_nQuality]);
+}
+
+void CRemoteSession::Stop()
+{
+    if (!IsStarted(m_state))
+        return;
+    m_bStarted = 0;
+    DropQueuedKeys();
+    SetState(SessionState::Connected);
+}
+
+void CRemoteSession::SetConnection(int method, const QString &ipv4, const QString &ipv6)
+{
+    m_strIPv4 = ipv4;
+    m_strIPv6 = ipv6;
+    m_nConnMethod = method;
+    m_store.SaveAfterDialog(method, ipv4, ipv6);
+}
+
+void CRemoteSession::SetScale(int scale)
+{
+    m_nScale = scale;
+    m_drawScale = scale;
+}
+
+QString CRemoteSession::ImagePath() const
+{
+    std::lock_guard<std::mutex> guard(m_csImageFile);
+    return m_strImagePath;
+}
+
+QString CRemoteSession::ImageFolder() const
+{
+    return m_tempDir && m_tempDir->isValid() ? m_tempDir->path() : QDir::tempPath();
+}
+
+// ----------------------------------------------------------------------------------------
+// Key commands
+
+void CRemoteSession::SendKeyCommand(const std::string &command)
+{
+    if (!m_keySender || m_state == SessionState::Connecting)
+        return;
+    std::string text =
+        m_profile.longRightStep && command == kKnobRightShort ? std::string(kKnobRight) : command;
+    if (m_state == SessionState::LinkLost) {
+        Log(QString::asprintf(kLogNotSent, text.c_str()));
+        return;
+    }
+    if (!m_profile.logLineFeed)
+        Log(QString::fromStdString(text));
+    text += '\n';
+    if (m_profile.logLineFeed)
+        CLog::Instance().Write(std::string_view(text));
+    if (!m_keySender->Post(text, m_profile.keySpacingMs)) {
+        text.pop_back();
+        Log(QString::asprintf(kLogKeyRefused, int(CKeySender::kMaxQueued), text.c_str()));
+    }
+}
+
+void CRemoteSession::SetQuality(int quality)
+{
+    if (quality < 0 || quality > 2)
+        return;
+    SendKeyCommand(kQualityTexts[quality]);
+    m_nQuality = quality;
+    m_store.WriteQuality(quality);
+}
+
+bool CRemoteSession::DrainKeys(int timeoutMs)
+{
+    return m_keySender && m_keySender->Drain(std::chrono::milliseconds(timeoutMs));
+}
+
+void CRemoteSession::DropQueuedKeys()
+{
+    if (!m_keySender)
+        return;
+    if (const int dropped = m_keySender->Clear(); dropped > 0)
+        Log(QString::asprintf(kLogKeysDropped, dropped));
+}
+
+void CRemoteSession::OnKeySendFailed()
+{
+    if (!IsLinkUp(m_state))
+        return;
+    m_bAbort = 1;
+    m_link.Disconnect();
+    DropQueuedKeys();
+    // The link is gone: the whole Disconnected state, so that Connect is offered again and
+    // no refresh runs against the closed link.
+    m_bStarted = 0;
+    SetState(SessionState::Disconnected);
+}
+
+// ----------------------------------------------------------------------------------------
+// Screen refresh
+
+void CRemoteSession::RefreshThreadProc()
+{
+    using clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> guard(m_workerLock);
+    while (!m_workerStop) {
+        const auto cycleStart = clock::now();
+        if (const int pause = m_profile.refreshPauseMs; pause > 0) {
+            if (m_workerWake.wait_for(guard, std::chrono::milliseconds(pause),
+                                      [this] { return m_workerStop; }))
+                break;
+        }
+        if (m_bScreenReady == 1 && m_bStarted == 1) {
+            guard.unlock();
+            FetchScreen();
+            guard.lock();
+        }
+        m_workerWake.wait_until(guard, cycleStart + std::chrono::milliseconds(m_refreshCycleMs),
+                                [this] { return m_workerStop; });
+    }
+}
+
+int CRemoteSession::FetchScreen()
+{
+    using clock = std::chrono::steady_clock;
+    if (m_bScreenReady == 0)
+        return 0;
+    SetScreenReady(0);
+    const ConnMethod method = MethodOf(m_nLinkMethod);
+    const bool usb = method == ConnMethod::Usb;
+    const auto transferStart = clock::now();
+    std::vector<std::uint8_t> picture;
+    const LinkStatus status =
+        m_link.FetchFile(method, std::string(klr::kScreenFileName), picture, &m_bAbort);
+    if (status == LinkStatus::NotSent) {
+        Log(QString::asprintf(kLogUsbSendTimeout, int(klr::REQ_SCREEN)));
+        SetScreenReady(1);
+        NoteFetch(false);
+        return 0;
+    }
+    if (status != LinkStatus::Complete) {
+        if (status == LinkStatus::Failed) {
+            const std::string error = m_link.ErrorText();
+            const char *format = usb ? m_profile.usbReceiveFail : m_profile.tcpReceiveFail;
+            Log(QString::asprintf(format, error.c_str()));
+            // A broken reply still shows an instrument that answers; silence or a closed
+            // connection does not.
+            if (error == klr::STR_ERROR_TIMEOUT)
+                NoteFetch(false);
+        }
+        SetScreenReady(1);
+        return 0;
+    }
+    ScreenFrame frame;
+    frame.arrived = clock::now();
+    frame.arrivedAt = QDateTime::currentDateTime();
+    const double seconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(frame.arrived - transferStart)
+            .count() /
+        1000.0;
+    if (const char *format = usb ? m_profile.usbTimeFormat : m_profile.tcpTimeFormat)
+        Log(QString::asprintf(format, seconds, int(picture.size())));
+
+    QString path;
+    {
+        std::lock_guard<std::mutex> guard(m_csImageFile);
+        path = m_strImagePath;
+        if (!FileSaveBinary(path, picture.data(), int(picture.size()))) {
+            SetScreenReady(1);
+            if (usb)
+                Log(Cstr(kLogSaveFailed));
+            return 0;
+        }
+    }
+    frame.jpeg =
+        QByteArray(reinterpret_cast<const char *>(picture.data()), qsizetype(picture.size()));
+    CImage decoded;
+    if (decoded.LoadFromData(picture.data(), int(picture.size())) != 0) {
+        Log(Cstr(kLogImageFailed));
+    } else {
+        const int scale = m_drawScale;
+        frame.picture =
+            m_pipeline.shape ? m_pipeline.shape(decoded.Image(), scale) : decoded.Image();
+        if (frame.picture.isNull()) {
+            Log(Cstr(kLogImageFailed));
+        } else {
+            // The window gets the picture first; the copy on disk follows.
+            QMetaObject::invokeMethod(
+                this, [this, frame] { OnPicture(frame); }, Qt::QueuedConnection);
+            if (m_pipeline.afterShown)
+                m_pipeline.afterShown(frame.picture, path, scale);
+        }
+    }
+    SetScreenReady(1);
+    if (!usb && m_bAbort == 1) {
+        if (m_link.IsConnected())
+            m_link.Disconnect();
+        return 0;
+    }
+    NoteFetch(true);
+    return 1;
+}
+
+void CRemoteSession::NoteFetch(bool ok)
+{
+    if (ok) {
+        if (m_failedFetches.exchange(0) >= kFailuresUntilLost)
+            QMetaObject::invokeMethod(
+                this, [this] { OnLinkTrouble(false); }, Qt::QueuedConnection);
+        return;
+    }
+    if (++m_failedFetches == kFailuresUntilLost)
+        QMetaObject::invokeMethod(
+            this, [this] { OnLinkTrouble(true); }, Qt::QueuedConnection);
+}
+
+void CRemoteSession::OnLinkTrouble(bool lost)
+{
+    if (lost && m_state == SessionState::Started) {
+        Log(Cstr(kLogLinkLost));
+        SetState(SessionState::LinkLost);
+    } else if (!lost && m_state == SessionState::LinkLost) {
+        Log(Cstr(kLogLinkBack));
+        SetState(SessionState::Started);
+    }
+}
+
+void CRemoteSession::OnPicture(const ScreenFrame &frame)
+{
+    m_lastPicture = frame.arrivedAt;
+    emit screenReady(frame);
+}
+
+int CRemoteSession::FileSaveBinary(const QString &path, const std::uint8_t *bytes, int count)
+{
+    bool written = false;
+    if (!path.isEmpty() && count >= 0) {
+#ifndef _WIN32
+        // A planted link at the picture's name must never redirect the write.
+        const QByteArray native = QFile::encodeName(path);
+        const int fd =
+            ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            written = true;
+            int done = 0;
+            while (done < count) {
+                const ssize_t n = ::write(fd, bytes + done, size_t(count - done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    written = false;
+                    break;
+                }
+                done += int(n);
+            }
+            ::close(fd);
+        }
+#else
+        QFileInfo info(path);
+        if (info.isSymLink() || info.isShortcut())
+            QFile::remove(path);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            written = file.write(reinterpret_cast<const char *>(bytes), count) == count;
+#endif
+    }
+    if (!written) {
+        CLog::Instance().Write(std::string_view(kLogCreateFailed));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,189 @@
+// One remote session with an instrument, without any window: the link, the connect worker,
+// the screen refresh worker and the ordered key sender, with the session flags and one state.
+// It reports by signals and never calls into a widget; its destructor ends every worker it
+// started, so whoever owns it needs no tear-down of their own.
+#pragma once
+
+#include "CDevComm.h"
+#include "PanelProfile.h"
+#include "SessionState.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CKeySender;
+class CPrefStore;
+class QTemporaryDir;
+
+// What the refresh worker makes of a decoded screen; differs per panel.
+struct ScreenPipeline
+{
+    // The picture as the panel shows it at display scale `scale`.
+    std::function<QImage(const QImage &decoded, int scale)> shape;
+    // After the picture has been handed to the window (the scaled copy file); may be empty.
+    std::function<void(const QImage &shown, const QString &imagePath, int scale)> afterShown;
+};
+
+// One received screen as the window gets it.
+struct ScreenFrame
+{
+    QImage picture;  // as the panel shows it (scaled to the display scale)
+    QByteArray jpeg; // the instrument's own bytes
+    std::chrono::steady_clock::time_point arrived; // when the reply was complete
+    QDateTime arrivedAt;                           // the same, local time
+};
+Q_DECLARE_METATYPE(ScreenFrame)
+
+class CRemoteSession : public QObject, public IDevCommOwner
+{
+    Q_OBJECT
+public:
+    // What the operator is told, in the order the workflows tell it.
+    enum class Notice
+    {
+        Connected,      // message "Connected"
+        Timeout,        // message "Timeout"
+        Disconnected,   // message "Disconnected"
+        FailedTcp,      // Connection Failed dialog, kind 1
+        FailedUsb,      // kind 2
+        FailedNoAnswer, // kind 3
+        WinsockFailed,  // message "WSA 32 Load Error!"
+    };
+
+    CRemoteSession(const PanelProfile &profile, CPrefStore &store, ScreenPipeline pipeline,
+                   QObject *parent = nullptr);
+    ~CRemoteSession() override;
+    CRemoteSession(const CRemoteSession &) = delete;
+    CRemoteSession &operator=(const CRemoteSession &) = delete;
+
+    // Set-up before Init -----------------------------------------------------------------
+    // Log folder used instead of the one beside the executable.
+    void SetLogFolder(const QString &folder) { m_logFolder = folder; }
+    // Applied to the link right after Init (a port other than 66, a simulated USB device).
+    void SetLinkSetup(std::function<void(CDevComm &)> setup) { m_linkSetup = std::move(setup); }
+    // Length of one USB connect pause (100 ms unless told otherwise).
+    void SetUsbWaitPauseMs(int ms) { m_usbPauseMs = ms < 1 ? 1 : ms; }
+    // Length of one refresh cycle (500 ms unless told otherwise; soak runs shorten it).
+    void SetRefreshCycleMs(int ms) { m_refreshCycleMs = ms < 1 ? 1 : ms; }
+
+    // Networking, log, flags, link and preferences, then the refresh worker. False when the
+    // networking cannot start ("WSA 32 Load Error!" is noticed); nothing else is set up then.
+    bool Init();
+    bool IsInitialised() const { return m_initialised; }
+
+    // Commands (window thread) -------------------------------------------------------------
+    void Connect();
+    // Abandons a running connect at once; the attempt winds down on its own thread.
+    void CancelConnect();
+    void Disconnect();
+    void Start();
+    void Stop();
+    // Queues one key-command text for the instrument (the line feed is added here).
+    void SendKeyCommand(const std::string &text);
+    // Sends the quality text and keeps the choice.
+    void SetQuality(int quality);
+    // The Communication dialog's result: applies from the next Connect.
+    void SetConnection(int method, const QString &ipv4, const QString &ipv6);
+    // The display scale the refresh worker shapes pictures for (and keeps).
+    void SetScale(int scale);
+
+    SessionState State() const { return m_state.load(); }
+    bool IsCancelling() const { return m_cancelling; }
+    CDevComm &Link() { return m_link; }
+    QString ImagePath() const;
+    QString ImageFolder() const;
+    // Local time of the last picture shown (invalid before the first).
+    QDateTime LastPictureTime() const { return m_lastPicture; }
+    // Waits until every queued key command has left (tests, tools); false on time-out.
+    bool DrainKeys(int timeoutMs);
+
+    // The link's USB reader thread reports a complete reply here, from its own thread.
+    void SetScreenReady(int value) override;
+
+    // Writes the picture file without following links; 1 on success, 0 when it cannot be
+    // created ("Couldn't create the file!" logged).
+    static int FileSaveBinary(const QString &path, const std::uint8_t *bytes, int count);
+
+    // Session members, as the panels know them.
+    int m_nConnMethod = 2;
+    QString m_strIPv4 = QStringLiteral("0.0.0.0");
+    QString m_strIPv6 = QStringLiteral("0::0::0::0::0::0");
+    std::atomic<int> m_bScreenReady{1};
+    std::atomic<int> m_bStarted{0};
+    std::atomic<int> m_bAbort{0};
+    int m_nQuality = 0;
+    int m_nScale = 0;
+
+signals:
+    void stateChanged(SessionState state);
+    // Emitted on the window thread; a slot may show a modal box before the workflow goes on.
+    void notice(CRemoteSession::Notice notice);
+    // After every successful connect, once the state is Connected: the identification reply.
+    void connected(const QByteArray &equipInfo);
+    // A picture for the window, on the window thread.
+    void screenReady(const ScreenFrame &frame);
+    // An abandoned connect is winding down (true) or has ended (false).
+    void cancellingChanged(bool cancelling);
+
+private:
+    struct ConnectOutcome;
+    void SetState(SessionState state);
+    void RunConnect(ConnMethod method, const QString &address);
+    void FinishConnect(const ConnectOutcome &outcome);
+    void RefreshThreadProc();
+    int FetchScreen();
+    void NoteFetch(bool ok);
+    void OnPicture(const ScreenFrame &frame);
+    void OnLinkTrouble(bool lost);
+    void OnKeySendFailed();
+    void DropQueuedKeys();
+    void Log(const QString &line) const;
+
+    const PanelProfile &m_profile;
+    CPrefStore &m_store;
+    ScreenPipeline m_pipeline;
+    CDevComm m_link;
+    QString m_logFolder;
+    std::function<void(CDevComm &)> m_linkSetup;
+    bool m_initialised = false;
+    bool m_networking = false;
+    // Changed on the window thread only; read anywhere.
+    std::atomic<SessionState> m_state{SessionState::Disconnected};
+    bool m_cancelling = false;
+    QDateTime m_lastPicture;
+
+    // Connect worker.
+    std::thread m_connectThread;
+    std::atomic<int> m_connectCancel{0};
+    int m_usbPauseMs = 100;
+    // The method of the link as opened by the last Connect; a method changed in the
+    // Communication dialog applies from the next Connect on.
+    std::atomic<int> m_nLinkMethod{2};
+
+    // Refresh worker.
+    std::thread m_pRefreshThread;
+    std::mutex m_workerLock;
+    std::condition_variable m_workerWake;
+    bool m_workerStop = false;
+    std::atomic<int> m_refreshCycleMs{500};
+    std::atomic<int> m_drawScale{0};
+    std::atomic<int> m_failedFetches{0};
+    mutable std::mutex m_csImageFile;
+    QString m_strImagePath;
+    std::unique_ptr<QTemporaryDir> m_tempDir;
+
+    std::unique_ptr<CKeySender> m_keySender;
+};

@@ -1,0 +1,33 @@
+// The panel's status bar: four panes (pane 1 with the link icon), white, and a busy bar with
+// Cancel that shows while a connect runs in the background.
+#pragma once
+
+#include <QStatusBar>
+
+class QIcon;
+class QLabel;
+
+class CSessionStatusBar : public QStatusBar
+{
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 20;
+    static constexpr int kPaneCount = 4;
+
+    // Placed at the bottom of `parent`; pane 0 takes the client width less `pane0Margin`.
+    CSessionStatusBar(QWidget *parent, int pane0Margin);
+
+    void SetPane(int pane, const QString &text);
+    QString PaneText(int pane) const;
+    void SetPaneWidth(int pane, int width);
+    void SetLinkIcon(const QIcon &icon);
+    void ShowBusy(bool busy);
+
+signals:
+    void cancelRequested();
+
+private:
+    QLabel *m_panes[kPaneCount] = {};
+    QLabel *m_icon = nullptr;
+    QWidget *m_busyBox = nullptr;
+};
