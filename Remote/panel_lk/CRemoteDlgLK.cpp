@@ -9,6 +9,7 @@
 #include "LkKeyTable.h"
 #include "LkModelTable.h"
 #include "LkScale.h"
+#include "LkScreenPicture.h"
 #include "Resources.h"
 
 #include <QKeyEvent>
@@ -36,8 +37,6 @@ constexpr const char *kScaleTexts[lk::kScaleCount] = {"100%", "85%", "70%"};
 constexpr int kStatusBarHeight = 20;
 // Panes 1 to 3 and their gaps take this much of the status bar; pane 0 has the rest.
 constexpr int kStatusBarReserved = 450;
-// The scaled picture matches the depth of a true-colour display.
-constexpr int kDisplayBitsPerPixel = 32;
 
 void Unfix(QWidget *widget)
 {
@@ -378,24 +377,13 @@ void CRemoteDlgLK::DrawScreenImage(const QString &path)
         return;
     }
     const int scale = m_drawScale;
-    if (scale == 0) {
-        QImage shown = loaded.Image();
-        if (shown.size() != QSize(lk::kScreenWidth, lk::kScreenHeight))
-            shown = shown.scaled(lk::kScreenWidth, lk::kScreenHeight, Qt::IgnoreAspectRatio,
-                                 Qt::FastTransformation);
-        PresentScreen(shown);
-        return;
-    }
-    const QSize pictureSize = lk::ScreenPictureSize(scale);
-    const QSize drawSize = lk::ScaledDrawSize(scale);
-    CImage scaled;
-    if (!scaled.Create(pictureSize.width(), pictureSize.height(), kDisplayBitsPerPixel) ||
-        !CImage::ScaleHighQuality(scaled, loaded, drawSize.width(), drawSize.height(),
-                                  loaded.GetWidth(), loaded.GetHeight())) {
+    const QImage shown = lk::ScaleScreenPicture(loaded.Image(), scale);
+    if (shown.isNull()) {
         Log(QString::fromLatin1(kLogImageFailed));
         return;
     }
     // Nothing reads the copy back; a failed save is of no consequence.
-    (void)scaled.Save(lk::ScaledImagePath(path, scale, ImageFolder()));
-    PresentScreen(scaled.Image());
+    if (scale != 0)
+        (void)lk::SaveScaledCopy(shown, lk::ScaledImagePath(path, scale, ImageFolder()));
+    PresentScreen(shown);
 }

@@ -8,6 +8,7 @@
 #include "CScreenView.h"
 #include "Diagnostic.h"
 #include "Resources.h"
+#include "SafeFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,12 +25,6 @@
 #include <QStatusBar>
 
 #include <cstring>
-
-#ifndef _WIN32
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -771,38 +766,8 @@ const char *CRemoteDlg::ReceiveFailFormat(bool) const
 
 int CRemoteDlg::FileSaveBinary(const QString &path, const std::uint8_t *bytes, int count)
 {
-    bool written = false;
-    if (!path.isEmpty() && count >= 0) {
-#ifndef _WIN32
-        // A planted link at the picture's name must never redirect the write.
-        const QByteArray native = QFile::encodeName(path);
-        const int fd =
-            ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            written = true;
-            int done = 0;
-            while (done < count) {
-                const ssize_t n = ::write(fd, bytes + done, size_t(count - done));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    written = false;
-                    break;
-                }
-                done += int(n);
-            }
-            ::close(fd);
-        }
-#else
-        QFileInfo info(path);
-        if (info.isSymLink() || info.isShortcut())
-            QFile::remove(path);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            written = file.write(reinterpret_cast<const char *>(bytes), count) == count;
-#endif
-    }
-    if (!written) {
+    // A planted link at the picture's name must never redirect the write.
+    if (!WriteFileNoFollow(path, bytes, count)) {
         CLog::Instance().Write(std::string_view(kLogCreateFailed));
         return 0;
     }
@@ -812,7 +777,8 @@ int CRemoteDlg::FileSaveBinary(const QString &path, const std::uint8_t *bytes, i
 void CRemoteDlg::DrawScreenImage(const QString &path)
 {
     CImage image;
-    if (image.Load(path) != 0) {
+    // The pixel limit follows the screen rectangle, which the KKC panel sets to 800 x 480.
+    if (image.Load(path, CImage::ScreenPixelLimit(m_rcScreen.width(), m_rcScreen.height())) != 0) {
         Log(Cstr(kLogImageFailed));
         return;
     }
