@@ -1,7 +1,8 @@
 // The screen picture path with whatever the instrument sent as its screen: the marker walk
 // and TurboJPEG decode of CImage, from memory and through a file as the refresh worker does,
 // then the LK panel's scaled picture and, for small pictures, the JPEG encode of the scaled
-// copy read back. Inputs up to 512 KB, so whole screens and scan bombs are in reach.
+// copy read back; a good picture must still decode after every input. Inputs up to 512 KB, so
+// whole screens and scan bombs are in reach.
 #include "CImage.h"
 #include "JpegCodec.h"
 #include "LkScreenPicture.h"
@@ -82,6 +83,21 @@ void CheckScaled(const QImage &decoded, std::size_t size)
     Check(back.Image().size() == decoded.size());
 }
 
+// Whatever an input did, the next picture decodes on its own merits: a small good picture
+// still decodes after every input.
+void CheckNothingCarriesOver()
+{
+    static const QByteArray probe = [] {
+        QImage image(16, 8, QImage::Format_RGB32);
+        image.fill(qRgb(10, 120, 230));
+        return jpeg::Encode(image);
+    }();
+    CImage image;
+    Check(image.LoadFromData(reinterpret_cast<const unsigned char *>(probe.constData()),
+                             int(probe.size())) == 0);
+    Check(image.Image().size() == QSize(16, 8));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -101,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CheckOutcome(image, fromMemory);
     if (fromMemory == 0)
         CheckScaled(image.Image(), size);
+    CheckNothingCarriesOver();
 
     // One input in eight also goes through a file; both ways must agree.
     if (size % 8 == 0) {

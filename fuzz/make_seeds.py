@@ -186,6 +186,10 @@ def main():
             huge = bytearray(good)
             huge[sof + 5:sof + 9] = struct.pack(">HH", 65500, 65500)
             pictures["huge_declared_size"] = bytes(huge)
+        # Huffman code counts adding up past 256: libjpeg gives up inside the header.
+        dht = good.find(b"\xff\xc4")
+        if dht > 0:
+            pictures["bogus_huffman_table"] = good[:dht + 5] + b"\xff" * 16 + good[dht + 21:]
         pictures["no_end_marker"] = good[:-2]
         pictures["scan_marker_after_end"] = good + segment(0xDA, bytes([1, 1, 0, 0, 63, 0])) + \
             b"junk"

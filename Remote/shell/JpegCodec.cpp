@@ -35,33 +35,26 @@ bool IsProgressive(std::uint8_t code)
     return code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
 }
 
-// Each thread keeps one decompressor and one compressor for its whole life: creating them
-// costs more than decoding a small picture.
-struct Handle
+// A fresh codec handle for every picture. A handle keeps state from one picture to the next:
+// after a header that failed to parse, libjpeg-turbo 2.1 refuses every later picture on it,
+// and tables a picture left behind would serve a later one that lacks its own. Creating a
+// handle costs far less than a microsecond.
+class Handle
 {
-    tjhandle handle = nullptr;
+public:
+    explicit Handle(tjhandle handle) : m_handle(handle) {}
     ~Handle()
     {
-        if (handle)
-            tjDestroy(handle);
+        if (m_handle)
+            tjDestroy(m_handle);
     }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    tjhandle get() const { return m_handle; }
+
+private:
+    tjhandle m_handle;
 };
-
-tjhandle Decompressor()
-{
-    thread_local Handle decompressor;
-    if (!decompressor.handle)
-        decompressor.handle = tjInitDecompress();
-    return decompressor.handle;
-}
-
-tjhandle Compressor()
-{
-    thread_local Handle compressor;
-    if (!compressor.handle)
-        compressor.handle = tjInitCompress();
-    return compressor.handle;
-}
 
 // QImage::Format_RGB32 is 0xffRRGGBB in native byte order.
 constexpr int kRgb32Format = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TJPF_BGRX : TJPF_XRGB;
@@ -243,7 +236,8 @@ Decoded Decode(const std::uint8_t *data, std::size_t size, const Limits &limits)
         count = closed.size();
     }
 
-    tjhandle handle = Decompressor();
+    const Handle decompressor(tjInitDecompress());
+    tjhandle handle = decompressor.get();
     if (!handle) {
         out.status = Status::Corrupt;
         return out;
@@ -289,7 +283,8 @@ QByteArray Encode(const QImage &image)
     const QImage rgb32 = image.format() == QImage::Format_RGB32
                              ? image
                              : image.convertToFormat(QImage::Format_RGB32);
-    tjhandle handle = Compressor();
+    const Handle compressor(tjInitCompress());
+    tjhandle handle = compressor.get();
     if (!handle || rgb32.isNull())
         return {};
     unsigned char *buffer = nullptr;

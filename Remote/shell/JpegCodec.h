@@ -1,7 +1,7 @@
 // The screen picture codec: a walk over a JPEG's markers that decides, before any pixel is
 // decoded, whether the picture is one an instrument could have sent, then the decode itself
 // through libjpeg-turbo straight into the pixel format the screen view paints, and the JPEG
-// encode of a picture into memory. Pure functions; each thread keeps its own codec handles.
+// encode of a picture into memory. Pure functions: each call uses a codec handle of its own.
 #pragma once
 
 #include <QByteArray>

@@ -99,6 +99,33 @@ TEST(RegressScanBomb, DeclaredSizesBeyondFourScreensAreRefused)
     EXPECT_TRUE(image.IsNull());
 }
 
+// ---- one picture's damage stays with that picture ----
+
+TEST(RegressDecoderState, ABrokenPictureDoesNotSpoilTheNextOnTheSameThread)
+{
+    const QByteArray good = Encoded(Noise(96, 64), "jpeg");
+    CImage expected;
+    ASSERT_EQ(Load(expected, good), 0);
+    // A Huffman table whose code counts add up past 256, and a frame of height 0: both
+    // make libjpeg give up inside the header.
+    QByteArray bogusTable = good;
+    const qsizetype dht = bogusTable.indexOf(QByteArray("\xFF\xC4", 2));
+    ASSERT_GT(dht, 0);
+    for (int i = 5; i < 5 + 16; ++i)
+        bogusTable[dht + i] = char(0xFF);
+    QByteArray noHeight = good;
+    const qsizetype sof = noHeight.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    noHeight[sof + 5] = 0;
+    noHeight[sof + 6] = 0;
+    for (const QByteArray &broken : {bogusTable, noHeight}) {
+        CImage image;
+        EXPECT_EQ(Load(image, broken), CImage::kLoadCorrupt);
+        EXPECT_EQ(Load(image, good), 0) << image.LoadError().toStdString();
+        EXPECT_EQ(image.Image(), expected.Image());
+    }
+}
+
 // ---- foreign formats ----
 
 TEST(RegressOnlyJpegIsAScreen, OtherPictureFormatsAreNotDecoded)
