@@ -34,8 +34,9 @@ package: deps
 	cd build-release && cpack -G DEB
 	lintian --fail-on error,warning build-release/klremote_*.deb
 
-# Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>;
-# FUZZ_JOBS harnesses run side by side.
+# Each fuzz_<name> runs FUZZ_SECONDS on its own working corpus, seeded from fuzz/corpus/<name>,
+# with the libFuzzer options in fuzz/<name>.flags when there is one; FUZZ_JOBS harnesses run
+# side by side.
 FUZZ_JOBS ?= 1
 fuzz:
 	cmake --preset fuzz $(CMAKE_FLAGS)
@@ -47,7 +48,8 @@ fuzz:
 	  if [ -d fuzz/corpus/$$name ]; then cp -n fuzz/corpus/$$name/* build-fuzz/corpus/$$name/; fi; \
 	  echo "$$name"; \
 	done | xargs -P $(FUZZ_JOBS) -I{} sh -c \
-	  'build-fuzz/bin/fuzz_{} -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/{} \
+	  'build-fuzz/bin/fuzz_{} $$(cat fuzz/{}.flags 2>/dev/null) -max_total_time=$(FUZZ_SECONDS) \
+     -print_final_stats=1 build-fuzz/corpus/{} \
 	     > build-fuzz/fuzz_{}.log 2>&1; rc=$$?; echo "== fuzz_{}: exit $$rc"; \
 	     grep -E "^stat::number_of_executed_units|^stat::average_exec_per_sec|ERROR|SUMMARY" build-fuzz/fuzz_{}.log; \
 	     exit $$rc'

@@ -1,5 +1,6 @@
 #include "CliQtParts.h"
 
+#include "CImage.h"
 #include "CSimInstrument.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QImage>
 #include <QString>
 
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 
@@ -52,12 +54,17 @@ std::shared_ptr<void> StartCliQt(int &argc, char **argv, const std::vector<std::
 bool SaveJpegAsPng(const std::vector<std::uint8_t> &jpeg, const std::string &path,
                    std::string &error)
 {
-    QImage image;
-    if (!image.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPEG")) {
-        error = "the screen reply is not a JPEG image";
+    // The window's own checked decode: a picture it would refuse is no screenshot either.
+    CImage image;
+    if (jpeg.size() > std::size_t(INT_MAX)) {
+        error = "the screen reply is too large";
         return false;
     }
-    if (!image.save(QString::fromStdString(path), "PNG")) {
+    if (image.LoadFromData(jpeg.data(), int(jpeg.size())) != 0) {
+        error = "the screen reply is " + image.LoadError().toStdString();
+        return false;
+    }
+    if (!image.Image().save(QString::fromStdString(path), "PNG")) {
         error = "cannot write " + path;
         return false;
     }

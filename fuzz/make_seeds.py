@@ -3,9 +3,12 @@
 pictures, address texts and preference files.
 
 Each seed follows its harness's input layout (described at the top of each fuzz_<name>.cpp).
-Run from anywhere; writes next to this script. The JPEG seeds need ImageMagick's convert.
+Run from anywhere; writes next to this script. The JPEG seeds need ImageMagick's convert; the
+real simulator screen needs a build (klremote-sim and klremote-cli in KLR_BIN, by default
+build/bin of this checkout) and is otherwise left as it is.
 """
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -41,6 +44,63 @@ def write(name, seeds):
     for seed_name, data in seeds.items():
         with open(os.path.join(folder, seed_name), "wb") as f:
             f.write(data)
+
+
+def segment(code, body):
+    return bytes([0xFF, code]) + struct.pack(">H", len(body) + 2) + bytes(body)
+
+
+def stuffed_bits(bits):
+    """A string of '0'/'1' as entropy-coded bytes: padded with ones, 0xFF followed by 0x00."""
+    bits += "1" * (-len(bits) % 8)
+    out = bytearray()
+    for i in range(0, len(bits), 8):
+        b = int(bits[i:i + 8], 2)
+        out.append(b)
+        if b == 0xFF:
+            out.append(0)
+    return bytes(out)
+
+
+def scan_bomb(width, height, scans):
+    """A progressive grey JPEG: a DC scan of zero differences, then scans - 1 identical AC scans
+    that end every block at once. Each scan is valid; each visits every block."""
+    one_symbol = lambda cls, sym: bytes([cls << 4, 1] + [0] * 15 + [sym])
+    out = b"\xff\xd8" + segment(0xDB, bytes([0]) + bytes([1] * 64))
+    out += segment(0xC2, bytes([8]) + struct.pack(">HH", height, width) + bytes([1, 1, 0x11, 0]))
+    out += segment(0xC4, one_symbol(0, 0x00)) + segment(0xC4, one_symbol(1, 0xE0))
+    blocks = ((width + 7) // 8) * ((height + 7) // 8)
+    out += segment(0xDA, bytes([1, 1, 0, 0, 0, 0])) + stuffed_bits("0" * blocks)
+    runs = (blocks + 32766) // 32767
+    ac = segment(0xDA, bytes([1, 1, 0, 1, 63, 0])) + stuffed_bits(("0" + "1" * 14) * runs)
+    return out + ac * (scans - 1) + b"\xff\xd9"
+
+
+def simulator_screen():
+    """One screen as the simulated LK instrument sends it, fetched with the command-line client."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    bin_dir = os.environ.get("KLR_BIN", os.path.join(here, "..", "build", "bin"))
+    sim, cli = os.path.join(bin_dir, "klremote-sim"), os.path.join(bin_dir, "klremote-cli")
+    if not (os.access(sim, os.X_OK) and os.access(cli, os.X_OK)):
+        return None
+    with subprocess.Popen([sim, "--port", "0", "--model", "KL561B", "--seed", "5"],
+                          stdout=subprocess.PIPE, text=True) as server:
+        try:
+            match = re.match(r"listening on (.+):(\d+)", server.stdout.readline().strip())
+            if not match:
+                return None
+            with tempfile.TemporaryDirectory() as tmp:
+                out = os.path.join(tmp, "screen.jpg")
+                host, port = match.group(1), match.group(2)
+                method = "tcp6" if ":" in host else "tcp"
+                subprocess.run([cli, "--method", method, "--host", host, "--port", port,
+                                "screenshot", out], check=True, capture_output=True)
+                with open(out, "rb") as f:
+                    return f.read()
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        finally:
+            server.terminate()
 
 
 def main():
@@ -108,6 +168,7 @@ def main():
             "screen_80x48_q30": ["-size", "80x48", "plasma:fractal", "-quality", "30"],
             "grey_8x8": ["-size", "8x8", "xc:gray50", "-colorspace", "Gray"],
             "progressive_32x32": ["-size", "32x32", "gradient:", "-interlace", "JPEG"],
+            "cmyk_16x16": ["-size", "16x16", "gradient:red-blue", "-colorspace", "CMYK"],
         }.items():
             out = os.path.join(tmp, name + ".jpg")
             try:
@@ -125,8 +186,21 @@ def main():
             huge = bytearray(good)
             huge[sof + 5:sof + 9] = struct.pack(">HH", 65500, 65500)
             pictures["huge_declared_size"] = bytes(huge)
+        # Huffman code counts adding up past 256: libjpeg gives up inside the header.
+        dht = good.find(b"\xff\xc4")
+        if dht > 0:
+            pictures["bogus_huffman_table"] = good[:dht + 5] + b"\xff" * 16 + good[dht + 21:]
+        pictures["no_end_marker"] = good[:-2]
+        pictures["scan_marker_after_end"] = good + segment(0xDA, bytes([1, 1, 0, 0, 63, 0])) + \
+            b"junk"
     pictures["not_a_picture"] = b"KEYP:MODE\n" * 8
     pictures["png_header_only"] = b"\x89PNG\r\n\x1a\n" + bytes(24)
+    # Progressive scan bombs: one over the scan limit, one at it.
+    pictures["scan_bomb_256x256_100_scans"] = scan_bomb(256, 256, 100)
+    pictures["scans_64_at_the_limit"] = scan_bomb(64, 48, 64)
+    screen = simulator_screen()
+    if screen:
+        pictures["simulator_screen_800x600"] = screen
     write("image", pictures)
 
     # prefs: an address text, a NUL, then the rest of an INI file.

@@ -10,6 +10,7 @@
 #include "LkKeyTable.h"
 #include "LkModelTable.h"
 #include "LkScale.h"
+#include "LkScreenPicture.h"
 #include "Resources.h"
 
 #include <QFileInfo>
@@ -31,8 +32,6 @@ constexpr const char *kScaleTexts[lk::kScaleCount] = {"100%", "85%", "70%"};
 constexpr int kStatusBarHeight = 20;
 // Panes 1 to 3 and their gaps take this much of the status bar; pane 0 has the rest.
 constexpr int kStatusBarReserved = 450;
-// The scaled picture matches the depth of a true-colour display.
-constexpr int kDisplayBitsPerPixel = 32;
 
 void Unfix(QWidget *widget)
 {
@@ -40,37 +39,13 @@ void Unfix(QWidget *widget)
     widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
-// Refresh worker: the picture as the panel shows it at a display scale.
-QImage ShapeForScale(const QImage &decoded, int scale)
-{
-    if (scale == 0) {
-        if (decoded.size() == QSize(lk::kScreenWidth, lk::kScreenHeight))
-            return decoded;
-        return decoded.scaled(lk::kScreenWidth, lk::kScreenHeight, Qt::IgnoreAspectRatio,
-                              Qt::FastTransformation);
-    }
-    const QSize pictureSize = lk::ScreenPictureSize(scale);
-    const QSize drawSize = lk::ScaledDrawSize(scale);
-    CImage loaded;
-    loaded.Image() = decoded;
-    CImage scaled;
-    if (!scaled.Create(pictureSize.width(), pictureSize.height(), kDisplayBitsPerPixel) ||
-        !CImage::ScaleHighQuality(scaled, loaded, drawSize.width(), drawSize.height(),
-                                  loaded.GetWidth(), loaded.GetHeight()))
-        return {};
-    return scaled.Image();
-}
-
 // Refresh worker, once the picture has been handed to the window: the scaled copy beside the
 // screen file. Nothing reads it back; a failed save is of no consequence.
-void SaveScaledCopy(const QImage &shown, const QString &imagePath, int scale)
+void SaveCopyAtScale(const QImage &shown, const QString &imagePath, int scale)
 {
-    if (scale == 0)
-        return;
-    CImage copy;
-    copy.Image() = shown;
-    const QString folder = QFileInfo(imagePath).absolutePath();
-    (void)copy.Save(lk::ScaledImagePath(imagePath, scale, folder));
+    if (scale != 0)
+        (void)lk::SaveScaledCopy(
+            shown, lk::ScaledImagePath(imagePath, scale, QFileInfo(imagePath).absolutePath()));
 }
 
 } // namespace
@@ -95,7 +70,7 @@ const PanelProfile CRemoteDlgLK::kProfile = {
 };
 
 CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(kProfile, ScreenPipeline{ShapeForScale, SaveScaledCopy}, store, presenter, parent),
+    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store, presenter, parent),
       m_nModelGroup(lk::kInitialModelGroup)
 {
     // A fixed frame with caption, system menu and minimise box: no sizing, no maximise.

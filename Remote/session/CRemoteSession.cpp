@@ -6,6 +6,7 @@
 #include "CPrefStore.h"
 #include "Diagnostic.h"
 #include "Networking.h"
+#include "SafeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,11 +16,6 @@
 
 #include <chrono>
 
-#ifndef _WIN32
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -584,7 +580,10 @@ int CRemoteSession::FetchScreen()
     frame.jpeg =
         QByteArray(reinterpret_cast<const char *>(picture.data()), qsizetype(picture.size()));
     CImage decoded;
-    if (decoded.LoadFromData(picture.data(), int(picture.size())) != 0) {
+    // Pictures far beyond the instrument's screen are refused before any decoding.
+    const QSize screen = m_profile.screenSize;
+    if (decoded.LoadFromData(picture.data(), int(picture.size()),
+                             CImage::ScreenPixelLimit(screen.width(), screen.height())) != 0) {
         Log(Cstr(kLogImageFailed));
     } else {
         const int scale = m_drawScale;
@@ -642,38 +641,8 @@ void CRemoteSession::OnPicture(const ScreenFrame &frame)
 
 int CRemoteSession::FileSaveBinary(const QString &path, const std::uint8_t *bytes, int count)
 {
-    bool written = false;
-    if (!path.isEmpty() && count >= 0) {
-#ifndef _WIN32
-        // A planted link at the picture's name must never redirect the write.
-        const QByteArray native = QFile::encodeName(path);
-        const int fd =
-            ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            written = true;
-            int done = 0;
-            while (done < count) {
-                const ssize_t n = ::write(fd, bytes + done, size_t(count - done));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    written = false;
-                    break;
-                }
-                done += int(n);
-            }
-            ::close(fd);
-        }
-#else
-        QFileInfo info(path);
-        if (info.isSymLink() || info.isShortcut())
-            QFile::remove(path);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            written = file.write(reinterpret_cast<const char *>(bytes), count) == count;
-#endif
-    }
-    if (!written) {
+    // A planted link at the picture's name must never redirect the write.
+    if (!WriteFileNoFollow(path, bytes, count)) {
         CLog::Instance().Write(std::string_view(kLogCreateFailed));
         return 0;
     }

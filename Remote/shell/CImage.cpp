@@ -1,23 +1,14 @@
 #include "CImage.h"
 
-#include <QBuffer>
+#include "JpegCodec.h"
+#include "SafeFile.h"
+
 #include <QFile>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
-#include <mutex>
+
+#include <algorithm>
 
 namespace {
-
-enum LoadStatus
-{
-    kLoadOk = 0,
-    kLoadNoFile = -1,
-    kLoadNotPicture = -2,
-    kLoadTooLarge = -3,
-    kLoadTruncated = -4,
-};
 
 enum SaveStatus
 {
@@ -25,89 +16,71 @@ enum SaveStatus
     kSaveNothing = -1,
     kSaveOpen = -2,
     kSaveEncode = -3,
-    kSaveCommit = -4
 };
 
 // The largest side accepted from a picture's header; screens are at most a few thousand pixels.
 constexpr int kMaxSide = 16384;
 constexpr qint64 kMaxFileBytes = qint64(CImage::kMaxAllocationMB) * 1024 * 1024;
 
-bool IsJpeg(const QByteArray &data)
+QString WithDetail(const char *reason, const QString &detail)
 {
-    return data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xFF &&
-           static_cast<unsigned char>(data[1]) == 0xD8 &&
-           static_cast<unsigned char>(data[2]) == 0xFF;
-}
-
-// A JPEG whose last scan has no end-of-image marker after it was cut short in transfer; the
-// decoder would paint the missing rows grey and call it a success. Inside scan data every 0xFF
-// is followed by 0x00 or a restart marker, so neither marker can appear there by chance.
-bool JpegIsComplete(const QByteArray &data)
-{
-    static const QByteArray sos("\xFF\xDA", 2);
-    static const QByteArray eoi("\xFF\xD9", 2);
-    const qsizetype lastScan = data.lastIndexOf(sos);
-    if (lastScan < 0)
-        return false;
-    return data.indexOf(eoi, lastScan + 2) >= 0;
-}
-
-void SetAllocationLimitOnce()
-{
-    // The limit is process-wide in Qt; set it once rather than race on it from two threads.
-    static std::once_flag once;
-    std::call_once(once, [] { QImageReader::setAllocationLimit(CImage::kMaxAllocationMB); });
+    QString text = QString::fromLatin1(reason);
+    if (!detail.isEmpty())
+        text += QStringLiteral(" (%1)").arg(detail);
+    return text;
 }
 
 } // namespace
 
-int CImage::Load(const QString &path)
+int CImage::Fail(int status, const QString &reason)
+{
+    m_image = QImage();
+    m_loadError = reason;
+    return status;
+}
+
+int CImage::Load(const QString &path, qint64 maxPixels)
 {
     m_image = QImage();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return kLoadNoFile;
+        return Fail(kLoadNoFile, QStringLiteral("a file that cannot be read"));
     if (file.size() > kMaxFileBytes)
-        return kLoadTooLarge;
+        return Fail(kLoadTooLarge,
+                    QStringLiteral("a file of %1 bytes, too large for a screen").arg(file.size()));
     const QByteArray data = file.readAll();
     return LoadFromData(reinterpret_cast<const unsigned char *>(data.constData()),
-                        static_cast<int>(data.size()));
+                        static_cast<int>(data.size()), maxPixels);
 }
 
-int CImage::LoadFromData(const unsigned char *data, int length)
+int CImage::LoadFromData(const unsigned char *data, int length, qint64 maxPixels)
 {
     m_image = QImage();
+    m_loadError.clear();
     if (!data || length <= 0)
-        return kLoadNotPicture;
-    SetAllocationLimitOnce();
-
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), length);
-    const bool jpeg = IsJpeg(bytes);
-    if (jpeg && !JpegIsComplete(bytes))
-        return kLoadTruncated;
-
-    QBuffer buffer;
-    buffer.setData(bytes);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return kLoadNotPicture;
-    QImageReader reader(&buffer, jpeg ? QByteArray("jpeg") : QByteArray());
-    if (jpeg)
-        reader.setDecideFormatFromContent(false);
-    if (!reader.canRead())
-        return kLoadNotPicture;
-
-    const QSize declared = reader.size();
-    if (declared.isValid()) {
-        if (declared.width() > kMaxSide || declared.height() > kMaxSide ||
-            qint64(declared.width()) * declared.height() * 4 > kMaxFileBytes)
-            return kLoadTooLarge;
+        return Fail(kLoadNotPicture, QStringLiteral("not a JPEG image"));
+    const jpeg::Limits limits{std::min(maxPixels, kMaxFileBytes / 4), kMaxSide, kMaxScans};
+    jpeg::Decoded decoded = jpeg::Decode(data, std::size_t(length), limits);
+    switch (decoded.status) {
+    case jpeg::Status::Ok:
+        m_image = std::move(decoded.image);
+        return kLoadOk;
+    case jpeg::Status::NotJpeg:
+        return Fail(kLoadNotPicture, QStringLiteral("not a JPEG image"));
+    case jpeg::Status::TooLarge:
+        return Fail(kLoadTooLarge, QStringLiteral("a JPEG image of %1 x %2 pixels, too large for "
+                                                  "a screen")
+                                       .arg(decoded.width)
+                                       .arg(decoded.height));
+    case jpeg::Status::TooManyScans:
+        return Fail(kLoadTooManyScans,
+                    QStringLiteral("a JPEG image of more than %1 scans").arg(kMaxScans));
+    case jpeg::Status::Truncated:
+        return Fail(kLoadTruncated, WithDetail("a truncated JPEG image", decoded.detail));
+    case jpeg::Status::Corrupt:
+        break;
     }
-
-    QImage image;
-    if (!reader.read(&image) || image.isNull())
-        return reader.error() == QImageReader::InvalidDataError ? kLoadNotPicture : kLoadTooLarge;
-    m_image = std::move(image);
-    return kLoadOk;
+    return Fail(kLoadCorrupt, WithDetail("a corrupt JPEG image", decoded.detail));
 }
 
 bool CImage::Create(int width, int height, int bpp)
@@ -152,20 +125,18 @@ bool CImage::Draw(QPainter *painter, int x, int y, int dstW, int dstH, int srcW,
 
 int CImage::Save(const QString &path) const
 {
-    if (m_image.isNull())
+    return SaveJpeg(m_image, path);
+}
+
+int CImage::SaveJpeg(const QImage &image, const QString &path)
+{
+    if (image.isNull())
         return kSaveNothing;
-    // Written to a temporary name in the same folder and renamed: a failed save leaves no file
-    // and never a half-written one under the final name.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return kSaveOpen;
-    QImageWriter writer(&file, "jpeg");
-    if (!writer.write(m_image)) {
-        file.cancelWriting();
+    const QByteArray bytes = jpeg::Encode(image);
+    if (bytes.isEmpty())
         return kSaveEncode;
-    }
-    if (!file.commit())
-        return kSaveCommit;
+    if (!WriteFileNoFollow(path, bytes.constData(), bytes.size()))
+        return kSaveOpen;
     return kSaveOk;
 }
 

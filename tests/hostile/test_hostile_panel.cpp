@@ -3,15 +3,20 @@
 #include "CCliSession.h"
 #include "CImage.h"
 #include "CRemoteDlgKKC.h"
+#include "CliRunner.h"
 #include "PanelHarness.h"
 #include "ScriptedPeer.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sstream>
 #include <string>
 
 using namespace enginetest;
@@ -114,11 +119,22 @@ QByteArray HugeDeclared(QByteArray jpeg)
     return jpeg;
 }
 
+QByteArray Png(const QColor &colour)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "PNG"));
+    return bytes;
+}
+
 std::vector<QByteArray> BrokenPictures()
 {
     const QByteArray good = Jpeg(Qt::blue);
     return {good.left(good.size() / 2), HugeDeclared(good),
-            QByteArray("KEYP:MODE\n not a picture at all"), QByteArray()};
+            QByteArray("KEYP:MODE\n not a picture at all"), QByteArray(), Png(Qt::yellow)};
 }
 
 TEST(HostilePictures, CImageRefusesEachBrokenPicture)
@@ -190,6 +206,83 @@ TEST(HostilePictures, APanelKeepsItsLastGoodPictureThroughBrokenOnes)
                   .convertToFormat(QImage::Format_RGB32));
     EXPECT_GE(h.LogLines().count("Image Load Failed"), int(broken.size()) - 1);
     EXPECT_TRUE(h.panel->Link().IsConnected());
+}
+
+// ---- screenshots through the command-line client ----
+
+// A noisy picture, so that half of its bytes end inside the entropy-coded data.
+QByteArray NoiseJpeg(int width, int height)
+{
+    QRandomGenerator rng(3);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, 0xFF000000u | (rng.generate() & 0xFFFFFFu));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "JPEG"));
+    return bytes;
+}
+
+struct Shot
+{
+    int exitCode = -1;
+    std::string err;
+    bool written = false;
+    QImage png;
+};
+
+Shot ScreenshotOf(const QByteArray &picture)
+{
+    ScriptedPeer peer;
+    peer.SetResponder([&](const Request &request) {
+        if (request.code == klr::REQ_EQUIP_INFO)
+            return std::vector<Step>{
+                SendStep(Frame(0x50, 1, 0, Bytes{'K', 'L', '5', '6', '1', 0}))};
+        const Bytes bytes(picture.begin(), picture.end());
+        return std::vector<Step>{SendStep(Join(ReplyFrames(klr::REQ_SCREEN, bytes, 10000)))};
+    });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("x.png");
+    std::ostringstream out, err;
+    Shot shot;
+    shot.exitCode = RunCli({"--method", "tcp", "--host", "127.0.0.1", "--port",
+                            std::to_string(peer.Port()), "screenshot", path.toStdString()},
+                           out, err);
+    shot.err = err.str();
+    shot.written = QFile::exists(path);
+    shot.png.load(path, "PNG");
+    return shot;
+}
+
+TEST(RegressCliScreenshot, APictureTheWindowRefusesFailsWithItsReason)
+{
+    const QByteArray good = NoiseJpeg(320, 240);
+    const Shot truncated = ScreenshotOf(good.left(good.size() / 2));
+    EXPECT_EQ(truncated.exitCode, 1);
+    EXPECT_EQ(truncated.err.rfind("error: the screen reply is a truncated JPEG image", 0), 0u)
+        << truncated.err;
+    EXPECT_FALSE(truncated.written);
+
+    const Shot oversize = ScreenshotOf(HugeDeclared(Jpeg(Qt::blue)));
+    EXPECT_EQ(oversize.exitCode, 1);
+    EXPECT_EQ(oversize.err,
+              "error: the screen reply is a JPEG image of 65500 x 65500 pixels, too large for "
+              "a screen\n");
+
+    const Shot png = ScreenshotOf(Png(Qt::yellow));
+    EXPECT_EQ(png.exitCode, 1);
+    EXPECT_EQ(png.err, "error: the screen reply is not a JPEG image\n");
+
+    // A picture lacking only its end marker is whole.
+    const Shot noEnd = ScreenshotOf(good.left(good.size() - 2));
+    EXPECT_EQ(noEnd.exitCode, 0) << noEnd.err;
+    CImage expected;
+    ASSERT_EQ(expected.LoadFromData(reinterpret_cast<const unsigned char *>(good.constData()),
+                                    int(good.size())),
+              0);
+    EXPECT_EQ(noEnd.png.convertToFormat(QImage::Format_RGB32), expected.Image());
 }
 
 } // namespace

@@ -1,0 +1,21 @@
+// The LK panel's screen picture at its display scale, as a pure step the refresh worker runs
+// between the decode and the hand-over to the window, and the scaled copy written after it.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace lk {
+
+// At 100 %: the decoded picture stretched (plain copy) to 800 x 600, or the picture itself
+// when it has that size. At 85 % and 70 %: a picture of ScreenPictureSize(scale) holding the
+// decoded picture scaled with high quality to ScaledDrawSize(scale) at (0, 0); at 70 % the
+// draw is one column wider than the picture, so its last column falls outside. Null when
+// the decoded picture is null or the scaling fails.
+QImage ScaleScreenPicture(const QImage &decoded, int scale);
+
+// The scaled copy as JPEG at `path`, written without following a link there. False when it
+// cannot be encoded or written.
+bool SaveScaledCopy(const QImage &scaled, const QString &path);
+
+} // namespace lk
