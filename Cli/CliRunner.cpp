@@ -55,6 +55,58 @@ bool EndsWithPng(const std::string &path)
     return ext == ".png";
 }
 
+// The instrument's identification as it may reach a terminal: every control character (C0,
+// DEL, and C1 whether as a raw byte or written in UTF-8) as "\xNN", so that no escape
+// sequence acts; everything else byte for byte as received, valid UTF-8 included.
+std::string EscapeControls(const std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto byteAt = [&text](std::size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    const auto escape = [&out](unsigned c) {
+        constexpr const char *kHex = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[(c >> 4) & 0xF];
+        out += kHex[c & 0xF];
+    };
+    const auto isTail = [](unsigned c, unsigned low = 0x80, unsigned high = 0xBF) {
+        return c >= low && c <= high;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned c = byteAt(i);
+        // Length of the well-formed UTF-8 character starting here (0 when there is none).
+        std::size_t length = 0;
+        if (c >= 0xC2 && c <= 0xDF && isTail(byteAt(i + 1)))
+            length = 2;
+        else if (c >= 0xE0 && c <= 0xEF &&
+                 isTail(byteAt(i + 1), c == 0xE0 ? 0xA0 : 0x80, c == 0xED ? 0x9F : 0xBF) &&
+                 isTail(byteAt(i + 2)))
+            length = 3;
+        else if (c >= 0xF0 && c <= 0xF4 &&
+                 isTail(byteAt(i + 1), c == 0xF0 ? 0x90 : 0x80, c == 0xF4 ? 0x8F : 0xBF) &&
+                 isTail(byteAt(i + 2)) && isTail(byteAt(i + 3)))
+            length = 4;
+
+        if (length == 0) {
+            if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
+                escape(c);
+            else
+                out += static_cast<char>(c);
+            ++i;
+        } else if (length == 2 && c == 0xC2 && byteAt(i + 1) < 0xA0) {
+            escape(c);
+            escape(byteAt(i + 1));
+            i += 2;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
 int Screenshot(CCliSession &session, const std::string &path, std::ostream &err)
 {
     std::vector<std::uint8_t> jpeg;
@@ -156,7 +208,7 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
 
     switch (options.command) {
     case CliCommand::Info:
-        out << session.Identification() << "\n" << std::flush;
+        out << EscapeControls(session.Identification()) << "\n" << std::flush;
         return kExitOk;
     case CliCommand::Screenshot:
         return Screenshot(session, options.file, err);

@@ -3,14 +3,16 @@
 pictures, address texts and preference files.
 
 Each seed follows its harness's input layout (described at the top of each fuzz_<name>.cpp).
-Run from anywhere; writes next to this script. The JPEG seeds need ImageMagick's convert; the
-real simulator screen needs a build (klremote-sim and klremote-cli in KLR_BIN, by default
-build/bin of this checkout) and is otherwise left as it is.
+Run from anywhere; writes next to this script (only the named harnesses' seeds when names
+are given, e.g. `make_seeds.py prefs`). The JPEG seeds need ImageMagick's convert; the real
+simulator screen needs a build (klremote-sim and klremote-cli in KLR_BIN, by default build/bin
+of this checkout) and is otherwise left as it is.
 """
 import os
 import re
 import struct
 import subprocess
+import sys
 import tempfile
 
 START, END, ESC = 0x7F, 0x7E, 0x7D
@@ -39,6 +41,9 @@ def seed(stream, capacity=0xFF, chunks=(255, 255, 255, 255)):
 
 
 def write(name, seeds):
+    # Only the harnesses named on the command line, when any are.
+    if len(sys.argv) > 1 and name not in sys.argv[1:]:
+        return
     folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", name)
     os.makedirs(folder, exist_ok=True)
     for seed_name, data in seeds.items():
@@ -203,18 +208,35 @@ def main():
         pictures["simulator_screen_800x600"] = screen
     write("image", pictures)
 
-    # prefs: an address text, a NUL, then the rest of an INI file.
+    # prefs: an address text, a NUL, then the store's INI file (or only an INI file).
+    clean = (b"[Connection]\nMethod=1\nIP=192.168.1.20\nIPV6=fe80::1\nScale=1\nQuality=2\n"
+             b"UsbId=1234:abcd\n")
+    # Values as QSettings writes other types (an int, 64-bit numbers, a list), serialised: a
+    # file the program never writes, which it leaves alone.
+    typed = (b"[Connection]\nMethod=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x3)\n"
+             b"Scale=@Variant(\\0\\0\\0\\x5\\0\\0\\0\\0\\0\\0\\0\\x2)\n"
+             b"Quality=@Variant(\\0\\0\\0\\x4" + b"\\xff" * 8 + b")\n"
+             b"IP=@ByteArray(10.0.0.7)\nIPV6=fe80::1, fe80::2\n")
     write("prefs", {
-        "complete_store": b"192.168.1.20\x00[Connection]\nMethod=1\nIP=192.168.1.20\n"
-                          b"IPV6=fe80::1\nScale=1\nQuality=2\n",
+        "clean_store": clean,
+        "complete_store": b"192.168.1.20\x00" + clean,
+        "typed_values": b"10.0.0.7\x00" + typed,
+        "spaces_quotes_crlf": b"[General]\r\nMethod=1\r\n[Connection]\r\n"
+                              b"  Method = 3 \r\nIPV6=\"fe80::1%eth0\"\r\n; note\r\n"
+                              b"Scale=\\\r\n1\r\nQuality=\"\"\r\n",
         "out_of_range": b"300.1.2.3\x00[Connection]\nMethod=7\nScale=5\nQuality=9\n",
         "short_address": b"192.168.1\x00[Connection]\nMethod=3\nIPV6=" + b"f" * 300 + b"\n",
         "no_dots": b"17abc\x00[Connection]\nMethod=x\nScale=-1\nQuality=4294967295\n",
+        # An existing group without values: the unset values, IPv4 0.0.0.0.
         "empty_group": b"\x00[Connection]\n",
+        "empty_group_then_other": b"\x00[ Connection ]\n[Other]\nMethod=1\n",
         "other_group": b"1.2.3.4.5\x00[Other]\nMethod=1\n",
         "signs_and_spaces": b" -1. +256.\t7.999\x00[Connection]\nIP=@Variant(\\0\\0\\0\\x7f)\n",
+        # Files at and one byte over the store's limit (64 KiB): the first is read, the
+        # second is neither read nor replaced.
+        "at_limit": b"pad=65536\x00" + clean,
+        "over_limit": b"pad=65537\x00" + clean,
     })
-
 
 if __name__ == "__main__":
     main()

@@ -2,7 +2,9 @@
 
 #include "CIpAddressCtrl.h"
 #include "CPrefStore.h"
+#include "DialogFit.h"
 
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,10 +24,17 @@ constexpr int kMethodUsb = 2;
 constexpr int kMethodIPv6 = 3;
 
 // Template geometry is in dialog units of an 8 pt font: about 1.5 pixels across, 1.625 down.
-QRect Dlu(int x, int y, int w, int h)
+int DluX(int x)
 {
-    return QRect(static_cast<int>(std::lround(x * 1.5)), static_cast<int>(std::lround(y * 1.625)),
-                 static_cast<int>(std::lround(w * 1.5)), static_cast<int>(std::lround(h * 1.625)));
+    return static_cast<int>(std::lround(x * 1.5));
+}
+int DluY(int y)
+{
+    return static_cast<int>(std::lround(y * 1.625));
+}
+QSize Dlu(int w, int h)
+{
+    return QSize(DluX(w), DluY(h));
 }
 
 // The decimal number at the start of the text (as atoi reads it, 0 when there is none), kept
@@ -54,33 +63,46 @@ CDlgCommNew::CDlgCommNew(CPrefStore *store, QWidget *parent) : QDialog(parent), 
 {
     setObjectName(QString::number(IDD));
     setWindowTitle(QLatin1String(kTitle));
-    setFixedSize(Dlu(0, 0, 240, 106).size());
 
     m_radioIPv4 = new QRadioButton(QLatin1String(kTextIPv4), this);
     m_radioIPv4->setObjectName(QString::number(IDC_RADIO_IPV4));
-    m_radioIPv4->setGeometry(Dlu(20, 17, 60, 10));
-
     m_radioIPv6 = new QRadioButton(QLatin1String(kTextIPv6), this);
     m_radioIPv6->setObjectName(QString::number(IDC_RADIO_IPV6));
-    m_radioIPv6->setGeometry(Dlu(19, 42, 60, 10));
-
     m_radioUsb = new QRadioButton(QLatin1String(kTextUsb), this);
     m_radioUsb->setObjectName(QString::number(IDC_RADIO_USB));
-    m_radioUsb->setGeometry(Dlu(20, 63, 29, 10));
+    // A label is never cut short to make room; each radio is as wide as its text, so that
+    // a click beside a short label does not count.
+    for (QRadioButton *radio : {m_radioIPv4, m_radioIPv6, m_radioUsb})
+        radio->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
 
     m_ipv4 = new CIpAddressCtrl(this);
     m_ipv4->setObjectName(QString::number(IDC_IPADDRESS));
-    m_ipv4->setGeometry(Dlu(99, 15, 100, 15));
-
+    SetLeastSize(m_ipv4, Dlu(100, 15));
     m_ipv6 = new QLineEdit(this);
     m_ipv6->setObjectName(QString::number(IDC_EDIT_IPV6));
-    m_ipv6->setGeometry(Dlu(99, 40, 99, 14));
+    SetLeastSize(m_ipv6, Dlu(99, 14));
 
     m_ok = new QPushButton(QLatin1String(kTextOk), this);
     m_ok->setObjectName(QString::number(IDC_OK));
-    m_ok->setGeometry(Dlu(183, 85, 50, 14));
+    SetLeastSize(m_ok, Dlu(50, 14));
     m_ok->setAutoDefault(false);
     m_ok->setDefault(false);
+
+    // Each address beside its method, USB below them, OK in the bottom right corner; the
+    // radio labels take the width their text needs.
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(DluX(19), DluY(15), DluX(7), DluY(7));
+    grid->setHorizontalSpacing(DluX(12));
+    grid->setVerticalSpacing(DluY(9));
+    grid->addWidget(m_radioIPv4, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    grid->addWidget(m_ipv4, 0, 1);
+    grid->addWidget(m_radioIPv6, 1, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    grid->addWidget(m_ipv6, 1, 1);
+    grid->addWidget(m_radioUsb, 2, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(3, 1);
+    grid->addWidget(m_ok, 4, 0, 1, 3, Qt::AlignRight);
+    FitDialogToTexts(this, Dlu(240, 106));
 
     // The radio buttons check themselves (one group); a click only changes which address is usable.
     connect(m_radioIPv4, &QRadioButton::clicked, this, [this] { ApplyMethod(kMethodIPv4); });

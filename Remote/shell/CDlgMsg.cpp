@@ -1,6 +1,9 @@
 #include "CDlgMsg.h"
 
+#include "DialogFit.h"
+
 #include <QAction>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -53,29 +56,28 @@ constexpr const char *kInformationText = "Infomation";
 constexpr int kIdmAboutBox = 16;
 
 // Dialog units of an 8 pt font are about 1.5 x 1.625 pixels, of a 9 pt font 1.75 x 1.875.
-QRect Dlu(int x, int y, int w, int h, double sx, double sy)
+struct DialogUnits
 {
-    return QRect(static_cast<int>(std::lround(x * sx)), static_cast<int>(std::lround(y * sy)),
-                 static_cast<int>(std::lround(w * sx)), static_cast<int>(std::lround(h * sy)));
-}
+    double x, y;
+    int X(int dlu) const { return static_cast<int>(std::lround(dlu * x)); }
+    int Y(int dlu) const { return static_cast<int>(std::lround(dlu * y)); }
+    QSize Size(int w, int h) const { return QSize(X(w), Y(h)); }
+};
+constexpr DialogUnits kUnits8{1.5, 1.625};
+constexpr DialogUnits kUnits9{1.75, 1.875};
 
-QRect Dlu8(int x, int y, int w, int h)
-{
-    return Dlu(x, y, w, h, 1.5, 1.625);
-}
-QRect Dlu9(int x, int y, int w, int h)
-{
-    return Dlu(x, y, w, h, 1.75, 1.875);
-}
-
-QPushButton *AddOkButton(QDialog *dialog, const QRect &geometry)
+// The one button of each box, in a row of its own on the right, at least its template size.
+void AddOkRow(QDialog *dialog, QBoxLayout *layout, const QSize &least)
 {
     auto *ok = new QPushButton(QLatin1String(kOk), dialog);
     ok->setObjectName(QString::number(kIdOk));
-    ok->setGeometry(geometry);
+    SetLeastSize(ok, least);
     ok->setDefault(true);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
-    return ok;
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(ok);
+    layout->addLayout(row);
 }
 
 } // namespace
@@ -83,21 +85,26 @@ QPushButton *AddOkButton(QDialog *dialog, const QRect &geometry)
 CDlgMsg::CDlgMsg(int kind, QWidget *parent) : QDialog(parent), m_lines{}
 {
     setObjectName(QStringLiteral("239"));
-    setFixedSize(Dlu8(0, 0, 320, 90).size());
 
     const int ids[4] = {kIdLine1, kIdLine2, kIdLine3, kIdLine4};
-    const QRect places[4] = {Dlu8(7, 7, 306, 12), Dlu8(7, 21, 306, 12), Dlu8(7, 33, 306, 12),
-                             Dlu8(7, 50, 306, 16)};
     const char *texts[4] = {kLine1, kLine2, kLine3, kLine4};
-    for (int i = 0; i < 4; ++i) {
-        auto *label = new QLabel(QLatin1String(texts[i]), this);
-        label->setObjectName(QString::number(ids[i]));
-        label->setGeometry(places[i]);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        m_lines[i] = label;
-    }
-    m_lines[3]->setWordWrap(true);
-    AddOkButton(this, Dlu8(263, 69, 50, 14));
+    for (int i = 0; i < 4; ++i)
+        m_lines[i] = MakeWrappedLabel(QLatin1String(texts[i]), ids[i], this);
+
+    // The template's margins and gaps: 7 units around, the two reasons together below the
+    // first line, the advice set apart.
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kUnits8.X(7), kUnits8.Y(7), kUnits8.X(7), kUnits8.Y(7));
+    layout->setSpacing(0);
+    layout->addWidget(m_lines[0]);
+    layout->addSpacing(kUnits8.Y(2));
+    layout->addWidget(m_lines[1]);
+    layout->addWidget(m_lines[2]);
+    layout->addSpacing(kUnits8.Y(5));
+    layout->addWidget(m_lines[3]);
+    layout->addStretch(1);
+    layout->addSpacing(kUnits8.Y(3));
+    AddOkRow(this, layout, kUnits8.Size(50, 14));
 
     if (kind == kKindNoAnswer) {
         setWindowTitle(QLatin1String(kTitleTcp));
@@ -110,6 +117,7 @@ CDlgMsg::CDlgMsg(int kind, QWidget *parent) : QDialog(parent), m_lines{}
         setWindowTitle(QLatin1String(kTitleUsb));
     }
     m_lines[3]->show();
+    FitDialogToTexts(this, kUnits8.Size(320, 90));
 }
 
 QString CDlgMsg::LineText(int controlId) const
@@ -122,26 +130,38 @@ QString CDlgMsg::LineText(int controlId) const
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("100"));
-    setFixedSize(Dlu9(0, 0, 197, 62).size());
     setWindowTitle(QString::asprintf(kAboutTitleFormat, kProduct));
 
     auto *icon = new QLabel(this);
-    icon->setGeometry(Dlu9(14, 14, 20, 20));
+    icon->setFixedSize(kUnits9.Size(20, 20));
 #if KLR_HAVE_RES
     const QIcon appIcon = res::LoadIcon(res::IDR_MAINFRAME);
     if (!appIcon.isNull())
         icon->setPixmap(appIcon.pixmap(icon->size()));
 #endif
 
-    auto *version = new QLabel(QString::asprintf(kAboutVersionFormat, kProduct, kVersion), this);
-    version->setObjectName(QString::number(kIdAboutVersion));
-    version->setGeometry(Dlu9(42, 14, 141, 8));
+    QLabel *version = MakeWrappedLabel(QString::asprintf(kAboutVersionFormat, kProduct, kVersion),
+                                       kIdAboutVersion, this);
+    QLabel *line2 = MakeWrappedLabel(QLatin1String(kAboutLine2), kIdAboutLine2, this);
 
-    auto *line2 = new QLabel(QLatin1String(kAboutLine2), this);
-    line2->setObjectName(QString::number(kIdAboutLine2));
-    line2->setGeometry(Dlu9(42, 26, 141, 8));
+    // The icon at the left, the two lines beside it, OK below on the right.
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kUnits9.X(14), kUnits9.Y(14), kUnits9.X(7), kUnits9.Y(7));
+    layout->setSpacing(0);
+    auto *body = new QHBoxLayout;
+    body->setSpacing(kUnits9.X(8));
+    body->addWidget(icon, 0, Qt::AlignTop);
+    auto *lines = new QVBoxLayout;
+    lines->setSpacing(kUnits9.Y(4));
+    lines->addWidget(version);
+    lines->addWidget(line2);
+    body->addLayout(lines, 1);
+    layout->addLayout(body);
+    layout->addStretch(1);
+    layout->addSpacing(kUnits9.Y(4));
+    AddOkRow(this, layout, kUnits9.Size(50, 14));
 
-    AddOkButton(this, Dlu9(140, 41, 50, 14));
+    FitDialogToTexts(this, kUnits9.Size(197, 62));
 }
 
 QAction *CAboutDlg::AddInformationAction(QMenu *menu, QWidget *parent)

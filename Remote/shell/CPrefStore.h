@@ -1,8 +1,11 @@
 // The per-user preference store: group "Connection" of organisation "Quorvex",
-// application "KLRemote" (on Windows HKCU\Software\Quorvex\KLRemote\Connection).
+// application "KLRemote" (on Windows HKCU\Software\Quorvex\KLRemote\Connection, elsewhere
+// the file Quorvex/KLRemote.conf in the user's configuration folder).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QVariant>
 #include <memory>
 
 class QSettings;
@@ -24,13 +27,23 @@ struct ConnectionSettings
 class CPrefStore
 {
 public:
-    // The native per-user store.
+    // A store file larger than this is not ours (ours holds a few short values); it is not
+    // read. Nor is anything at the path that is not a regular file (a FIFO would block), nor
+    // a file holding serialised objects (QSettings would build them as it reads).
+    static constexpr qint64 kMaxFileBytes = 64 * 1024;
+
+    // The native per-user store, and nothing else: no organisation-wide or system-wide
+    // defaults are read.
     CPrefStore();
-    // An INI file at `path` (tests and fuzzers).
+    // An INI file at `path` (tests, fuzzers, the simulated run's scratch store).
     explicit CPrefStore(const QString &iniPath);
     ~CPrefStore();
 
-    // True once the group exists (after the first confirmed Communication dialog).
+    // The file the native store lives in; empty where it is not a file (the registry).
+    static QString UserStorePath();
+
+    // True once the group exists (after the first confirmed Communication dialog), even
+    // when it holds no value.
     bool Exists() const;
 
     // Loading at panel start, in order, with the repair rules ("Scale" and "Quality" out of
@@ -48,6 +61,19 @@ public:
     // "IPV6" read afresh for the Communication dialog; kDefaultIPv6 when absent.
     QString ReadIPv6();
 
+    // One value of the group as stored, without any repair; invalid when absent.
+    QVariant StoredValue(const QString &name) const;
+
 private:
-    std::unique_ptr<QSettings> m_settings;
+    // The settings object, created on first use once the file has passed its check. The
+    // file is checked again before each use, since another program may replace it. Null once
+    // a check has refused it (one log line says why): from then on, for the life of this
+    // object, every read gives the defaults and nothing is written, so that the file stays
+    // exactly as it is.
+    QSettings *Settings() const;
+
+    QString m_path;                 // the store's file; empty for the registry
+    mutable QByteArray m_fileBytes; // its content as last checked
+    mutable std::unique_ptr<QSettings> m_settings;
+    mutable bool m_refused = false;
 };

@@ -1,9 +1,12 @@
 #include "CPrefStore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -173,5 +176,132 @@ TEST_F(PrefStoreTest, CorruptStoreFileGivesDefaults)
     EXPECT_TRUE(s.scale >= 0 && s.scale <= 2);
     EXPECT_TRUE(s.quality >= 0 && s.quality <= 2);
 }
+
+// The per-user and system-wide configuration folders pointed at a scratch tree for one test.
+class ScopedConfigFolders
+{
+public:
+    ScopedConfigFolders(const QString &home, const QString &system)
+        : m_home(Save("XDG_CONFIG_HOME")), m_dirs(Save("XDG_CONFIG_DIRS"))
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(system));
+    }
+    ~ScopedConfigFolders()
+    {
+        Restore("XDG_CONFIG_HOME", m_home);
+        Restore("XDG_CONFIG_DIRS", m_dirs);
+    }
+
+private:
+    static std::optional<QByteArray> Save(const char *name)
+    {
+        return qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    }
+    static void Restore(const char *name, const std::optional<QByteArray> &value)
+    {
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    std::optional<QByteArray> m_home, m_dirs;
+};
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+#if !defined(Q_OS_WIN) && !defined(Q_OS_DARWIN)
+class RegressPrefStoreFallbacks : public PrefStoreTest
+{
+protected:
+    QString Home() const { return m_dir.path() + "/home"; }
+    QString System() const { return m_dir.path() + "/xdg"; }
+
+    // Files QSettings would consult besides the user's own: the organisation-wide file of
+    // the user and both files of the system-wide folder.
+    void PlantStrayFiles()
+    {
+        const QByteArray stray = "[Connection]\nMethod=1\nIP=10.9.8.7\nIPV6=fe80::bad\n"
+                                 "Scale=2\nQuality=1\n";
+        for (const QString &path : StrayFiles())
+            WriteFile(path, stray);
+    }
+    QStringList StrayFiles() const
+    {
+        return {Home() + "/Quorvex.conf", System() + "/Quorvex/KLRemote.conf",
+                System() + "/Quorvex.conf"};
+    }
+    QString OwnFile() const { return Home() + "/Quorvex/KLRemote.conf"; }
+};
+
+TEST_F(RegressPrefStoreFallbacks, OnlyTheUsersOwnStoreIsReadOrWritten)
+{
+    ScopedConfigFolders folders(Home(), System());
+    PlantStrayFiles();
+    EXPECT_EQ(CPrefStore::UserStorePath(), OwnFile());
+    {
+        CPrefStore store;
+        EXPECT_FALSE(store.Exists());
+        const ConnectionSettings s = store.Load();
+        EXPECT_EQ(s.method, 2);
+        EXPECT_EQ(s.ipv4, QString::fromLatin1(kDefaultIPv4));
+        EXPECT_EQ(s.ipv6, "0:0:0:0:0:0:0:1");
+        EXPECT_EQ(s.scale, 0);
+        EXPECT_EQ(s.quality, 0);
+        EXPECT_EQ(store.ReadIPv6(), "0:0:0:0:0:0:0:1");
+        store.WriteScale(1); // no store yet: not kept
+        EXPECT_FALSE(QFile::exists(OwnFile()));
+
+        // The first confirmed dialog creates the user's store, and only what it wrote is there.
+        store.SaveAfterDialog(3, "1.2.3.4", "fe80::1");
+    }
+    CPrefStore next;
+    const ConnectionSettings s = next.Load();
+    EXPECT_EQ(s.method, 3);
+    EXPECT_EQ(s.ipv6, "fe80::1");
+    EXPECT_EQ(s.ipv4, "0.0.0.0");
+    EXPECT_EQ(s.scale, 0);
+    EXPECT_EQ(s.quality, 0);
+    for (const QString &path : StrayFiles())
+        EXPECT_FALSE(ReadFile(path).contains("Method=3")) << path.toStdString();
+
+    // Still the file QSettings itself names as the user's native store.
+    EXPECT_EQ(
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvex", "KLRemote").fileName(),
+        OwnFile());
+}
+
+TEST_F(RegressPrefStoreFallbacks, AnEmptyGroupIsAStoreWithItsUnsetValues)
+{
+    ScopedConfigFolders folders(Home(), System());
+    PlantStrayFiles();
+    WriteFile(OwnFile(), "[Connection]\n");
+    CPrefStore store;
+    EXPECT_TRUE(store.Exists());
+    const ConnectionSettings s = store.Load();
+    EXPECT_EQ(s.method, 2);
+    EXPECT_EQ(s.ipv4, "0.0.0.0");
+    EXPECT_EQ(s.ipv6, "0:0:0:0:0:0:0:1");
+    EXPECT_EQ(s.scale, 0);
+    EXPECT_EQ(s.quality, 0);
+    // Missing scale and quality are repaired in the store that exists.
+    QSettings own(OwnFile(), QSettings::IniFormat);
+    EXPECT_EQ(own.value("Connection/Scale").toString(), "0");
+    EXPECT_EQ(own.value("Connection/Quality").toString(), "0");
+    EXPECT_FALSE(own.value("Connection/IP").isValid());
+}
+#endif
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "CDlgModel.h"
 
+#include "DialogFit.h"
 #include "Families.h"
 
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QPushButton>
@@ -12,7 +14,6 @@ namespace {
 constexpr const char *kTitle = "Select Model";
 constexpr const char *kOk = "OK";
 constexpr const char *kExit = "EXIT";
-constexpr int kFontPoints = 8;
 
 // Template geometry, dialog units.
 constexpr QRect kDialogDlu(0, 0, 275, 63);
@@ -50,12 +51,19 @@ CDlgModel::CDlgModel(QWidget *parent)
 {
     setWindowTitle(QString::fromLatin1(kTitle));
     setObjectName(QStringLiteral("CDlgModel"));
-    QFont dialogFont = font();
-    dialogFont.setPointSize(kFontPoints);
-    setFont(dialogFont);
 
+    const QRect dialog = MapDialogRect(kDialogDlu);
+    const QRect frame = MapDialogRect(kFrameDlu);
+    const QRect ok = MapDialogRect(kOkDlu);
+    const QRect exit = MapDialogRect(kExitDlu);
+
+    // The frame around the three families, the two buttons centred below it; the frame and
+    // the buttons grow with their texts, never below the template's sizes.
     m_frame = new QGroupBox(this);
-    m_frame->setGeometry(MapDialogRect(kFrameDlu));
+    auto *families = new QHBoxLayout(m_frame);
+    const QRect first = MapDialogRect(kRadioDlu[0]);
+    families->setContentsMargins(first.left() - frame.left(), 0, first.left() - frame.left(), 0);
+    families->setSpacing(MapDialogRect(kRadioDlu[1]).left() - first.right());
 
     m_group = new QButtonGroup(this);
     m_group->setExclusive(true);
@@ -63,23 +71,40 @@ CDlgModel::CDlgModel(QWidget *parent)
         const FamilyInfo &family = kFamilies[static_cast<size_t>(i)];
         auto *radio = new QRadioButton(
             QString::fromLatin1(family.label.data(), static_cast<qsizetype>(family.label.size())),
-            this);
+            m_frame);
         radio->setObjectName(QString::number(family.radioId));
-        QRect rc = MapDialogRect(kRadioDlu[i]);
-        // Where the platform font is wider than the template's, keep the label readable.
-        rc.setWidth(std::max(rc.width(), radio->sizeHint().width()));
-        radio->setGeometry(rc);
+        // A label is never cut short to make room.
+        radio->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
         m_group->addButton(radio, i);
         m_radio[i] = radio;
+        families->addWidget(radio);
     }
+    families->addStretch(1);
+    SetLeastSize(m_frame, frame.size());
 
     m_ok = new QPushButton(QString::fromLatin1(kOk), this);
-    m_ok->setGeometry(MapDialogRect(kOkDlu));
-    m_ok->setDefault(true);
-    m_ok->setAutoDefault(true);
+    SetLeastSize(m_ok, ok.size());
     m_exit = new QPushButton(QString::fromLatin1(kExit), this);
-    m_exit->setGeometry(MapDialogRect(kExitDlu));
-    m_exit->setAutoDefault(false);
+    SetLeastSize(m_exit, exit.size());
+    // Enter acts on the button that has the focus (EXIT once tabbed to); with the focus on
+    // a family, OK is the default.
+    m_ok->setAutoDefault(true);
+    m_exit->setAutoDefault(true);
+    m_ok->setDefault(true);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addSpacing(exit.left() - ok.right());
+    buttons->addWidget(m_exit);
+    buttons->addStretch(1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(frame.left(), frame.top(), dialog.width() - frame.right() - 1,
+                               dialog.height() - ok.bottom() - 1);
+    layout->setSpacing(ok.top() - frame.bottom() - 1);
+    layout->addWidget(m_frame, 1);
+    layout->addLayout(buttons);
 
     setTabOrder(m_radio[0], m_radio[1]);
     setTabOrder(m_radio[1], m_radio[2]);
@@ -89,7 +114,7 @@ CDlgModel::CDlgModel(QWidget *parent)
     connect(m_ok, &QPushButton::clicked, this, &CDlgModel::OnOK);
     connect(m_exit, &QPushButton::clicked, this, &QDialog::reject);
 
-    setFixedSize(MapDialogRect(kDialogDlu).size());
+    FitDialogToTexts(this, dialog.size());
 }
 
 QRadioButton *CDlgModel::Radio(int controlId) const

@@ -48,13 +48,14 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("KLRemote.conf"));
     {
-        const QSettings native(QSettings::NativeFormat, QSettings::UserScope,
-                               QStringLiteral("Quorvex"), QStringLiteral("KLRemote"));
+        // Read through the store itself, so that a settings file it would refuse is not
+        // read here either.
+        const CPrefStore native;
         QSettings scratch(path, QSettings::IniFormat);
-        for (const char *key : {"Connection/Scale", "Connection/Quality"}) {
-            const QVariant value = native.value(QLatin1String(key));
+        for (const char *name : {"Scale", "Quality"}) {
+            const QVariant value = native.StoredValue(QLatin1String(name));
             if (value.isValid())
-                scratch.setValue(QLatin1String(key), value);
+                scratch.setValue(QStringLiteral("Connection/") + QLatin1String(name), value);
         }
         scratch.setValue(QStringLiteral("Connection/Method"), kMethodTcpIPv4);
         scratch.setValue(QStringLiteral("Connection/IP"), QString::fromLatin1(kLoopback));

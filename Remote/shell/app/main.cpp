@@ -1,8 +1,8 @@
 #include "AppOptions.h"
 #include "CRemoteApp.h"
+#include "WholeScaleFactors.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <cstdio>
 
 namespace {
@@ -52,10 +52,7 @@ int main(int argc, char **argv)
         return Print(stdout, parsed.text);
     }
 
-    // Whole-number scale factors only: the instrument's screen and the panel art stay
-    // pixel-exact (each pixel doubled at 200 %) instead of being resampled at 125 or 150 %.
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::RoundPreferFloor);
+    KeepWholeScaleFactors();
     CRemoteApp app(argc, argv);
 
     AppOptions options;
