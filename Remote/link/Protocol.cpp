@@ -140,12 +140,11 @@ std::string_view DecodePacket(std::span<const std::uint8_t> packet, DecodedPacke
         if (byte == kStartMarker || byte == kEndMarker)
             return ClearPacket(out), STR_ERROR_PACKET;
         if (byte == kEscape) {
-            // An escape must be followed, inside the body, by the image of a byte that needed one.
-            if (i + 1 >= bodyEnd)
+            // The escape is dropped and the byte after it, inside the body, taken XOR 0x20,
+            // whatever it is: the checksum judges the result. Markers stay markers.
+            if (i + 1 >= bodyEnd || packet[i + 1] == kStartMarker || packet[i + 1] == kEndMarker)
                 return ClearPacket(out), STR_ERROR_PACKET;
             byte = static_cast<std::uint8_t>(packet[++i] ^ kEscapeXor);
-            if (!NeedsEscape(byte))
-                return ClearPacket(out), STR_ERROR_PACKET;
         }
         if (count > kHeaderBytes) {
             if (payloadLength >= out.payload.size())
