@@ -271,7 +271,8 @@ int CDevComm::ReceivePacket()
     bool received = false;
     for (int attempt = 0; attempt < kReceiveAttempts && !(m_bHonourCancel && Cancelled());
          ++attempt) {
-        // Data is taken the moment it arrives; only the waiting is bounded per attempt.
+        // Data is taken the moment it arrives, until the attempt's deadline: a packet that
+        // is still incomplete then goes on in the next attempt, up to five.
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAttemptMs);
         for (;;) {
             const std::uint8_t *data = nullptr;

@@ -71,8 +71,10 @@ public:
     void GetErrorText(std::string &text) const;
     std::string ErrorText() const;
 
-    // Longest wait for data in one of the five receive attempts of a packet; the default
-    // gives a silent peer about four seconds.
+    // Length of each of the five receive attempts of a packet (820 ms by default). Bytes are
+    // taken the moment they arrive, but an attempt ends at its deadline however many keep
+    // trickling in, so one packet gets at most five attempts' time in total (about 4.1 s by
+    // default), from a silent peer and a slow one alike; each packet of a reply gets as much.
     void SetReceiveAttemptMs(int ms);
 
     // USB. The factory decides which device is opened (platform back-end by default).
