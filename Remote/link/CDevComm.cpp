@@ -36,6 +36,10 @@ constexpr int kDefaultAttemptMs = 41 * (10 + 10);
 // start, but goes ahead the moment that read has its first block.
 constexpr auto kUsbBusyWait = std::chrono::milliseconds(12 * 100);
 
+// A key waits this long in all for room in the socket; a key that has not left whole by
+// then has failed.
+constexpr int kKeySendMs = 2000;
+
 // How soon a wait notices CancelPending().
 constexpr int kCancelSliceMs = 50;
 // A reply has at most 255 packets and every progress report takes at least one.
@@ -176,7 +180,7 @@ void CDevComm::ResetReceiveState()
 }
 
 std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
-                                   const std::uint8_t *payload, std::size_t length)
+                                   const std::uint8_t *payload, std::size_t length, int boundMs)
 {
     ResetReceiveState();
     const std::span<const std::uint8_t> body(payload, length);
@@ -192,7 +196,9 @@ std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
     }
     int result = 0;
     if (frameLength > 0 && IsTcpLink(m_socket.m_nLinkType)) {
-        result = m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
+        result = boundMs > 0 ? m_socket.SendAllWithin(m_frame.data(), static_cast<int>(frameLength),
+                                                      boundMs)
+                             : m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
     }
     m_nLastSend = result;
     m_nLeftover = 0;
@@ -203,7 +209,7 @@ int CDevComm::SendRequest(std::uint8_t command, std::uint8_t code)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationPlain;
-    SendTcpFrame(command, code, nullptr, 0);
+    SendTcpFrame(command, code, nullptr, 0, 0);
     return 1;
 }
 
@@ -213,17 +219,18 @@ int CDevComm::RequestFile(std::uint8_t command, std::uint8_t code, const std::st
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
     const auto payload = klr::MakeNamedPayload(name, value);
-    SendTcpFrame(command, code, payload.data(), payload.size());
+    SendTcpFrame(command, code, payload.data(), payload.size(), 0);
     return 1;
 }
 
 int CDevComm::SendTextCommand(std::uint8_t command, std::uint8_t code, const std::string &text)
 {
-    SendText(command, code, text);
+    SendText(command, code, text, 0);
     return 1;
 }
 
-bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::string &text)
+bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::string &text,
+                        int boundMs)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
@@ -235,7 +242,8 @@ bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::stri
         m_nLastSend = 0;
         return false;
     }
-    const std::size_t frameLength = SendTcpFrame(command, code, payload.data(), payload.size());
+    const std::size_t frameLength =
+        SendTcpFrame(command, code, payload.data(), payload.size(), boundMs);
     return frameLength > 0 && m_nLastSend == static_cast<int>(frameLength);
 }
 
@@ -848,5 +856,5 @@ bool CDevComm::SendKey(ConnMethod method, const std::string &text)
     if (method == ConnMethod::Usb) {
         return UsbSendTextCommand(text) == 1;
     }
-    return SendText(klr::kCommand, klr::REQ_CMD, text);
+    return SendText(klr::kCommand, klr::REQ_CMD, text, kKeySendMs);
 }

@@ -122,7 +122,9 @@ public:
                          const std::atomic<int> *abort = nullptr);
 
     // One key text, line feed included, as REQ_CMD. True only when the whole frame left:
-    // over TCP judged from the send's real result, over USB from UsbSendTextCommand.
+    // over TCP judged from the send's real result (waiting up to 2 s in all for room in the
+    // socket; a frame that has not left whole by then is a failure), over USB from
+    // UsbSendTextCommand.
     bool SendKey(ConnMethod method, const std::string &text);
 
     // Callable from any thread: a running Open (the TCP connect and its wait, the USB opening
@@ -157,11 +159,12 @@ private:
     // Empties everything a reply is collected in; every request starts from here.
     void ResetReceiveState();
     // Sends one frame; returns its length (0 when it could not be built). The send's own
-    // result goes to m_nLastSend.
+    // result goes to m_nLastSend. boundMs 0: one look whether the socket takes data, then
+    // what fits; above 0: the whole frame, waiting for room at most that long.
     std::size_t SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
-                             std::size_t length);
-    // SendTextCommand's work; true when the whole frame left.
-    bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text);
+                             std::size_t length, int boundMs);
+    // SendTextCommand's and SendKey's work; true when the whole frame left.
+    bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text, int boundMs);
     // One chunk from the socket into m_pRecv: bytes received, 0 when the deadline passed
     // with nothing (or CancelPending() was honoured), -1 when the peer closed or the socket
     // failed.

@@ -130,10 +130,8 @@ bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *addres
         if (error != 0)
             return false;
     }
-    if (!net::SetNonBlocking(s, false)) {
-        error = net::LastError();
-        return false;
-    }
+    // The socket stays non-blocking: no send or receive on it can ever wait unbounded,
+    // whatever the peer does (a blocking send waits for as long as the peer does not read).
     return true;
 }
 
@@ -238,8 +236,40 @@ int CSocketComm::SendBuffer(const std::uint8_t *data, int length)
     case net::WaitResult::Ready:
         break;
     }
+    // What fits goes; the count says how much that was.
     const long n = net::SendBytes(s, data, length);
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n < 0)
+        return net::WouldBlock(net::LastError()) ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+int CSocketComm::SendAllWithin(const std::uint8_t *data, int length, int milliseconds)
+{
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket || !data || length <= 0)
+        return 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    int sent = 0;
+    while (sent < length) {
+        const long n = net::SendBytes(s, data + sent, length - sent);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && !net::WouldBlock(net::LastError()))
+            return -1;
+        // Full: wait for room, in slices so that a Shutdown() from another thread is seen.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || m_bShutdown)
+            break;
+        const int slice = left < kWaitSliceMs ? static_cast<int>(left) : kWaitSliceMs;
+        if (net::WaitFor(s, true, slice) == net::WaitResult::Failed)
+            return -1;
+    }
+    return sent;
 }
 
 net::WaitResult CSocketComm::WaitForData(net::SocketHandle s, int milliseconds) const
@@ -284,6 +314,8 @@ int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *b
         break;
     }
     const long n = net::RecvBytes(s, buffer, capacity);
+    if (n < 0 && net::WouldBlock(net::LastError()))
+        return 0; // readiness was reported, but the data is not there after all
     return n <= 0 ? -1 : static_cast<int>(n);
 }
 
@@ -302,6 +334,8 @@ void CSocketComm::Attach(net::SocketHandle s)
 {
     Close(false);
     m_bShutdown = false;
+    if (s != net::kInvalidSocket)
+        net::SetNonBlocking(s, true);
     m_socket = s;
 }
 

@@ -1,5 +1,6 @@
-// Client stream socket to the instrument, over IPv4 or IPv6: a send that never waits and
-// a receive that waits a bounded time.
+// Client stream socket to the instrument, over IPv4 or IPv6: a send that never waits, a
+// send that waits a bounded time, and a receive that waits a bounded time. The socket is
+// non-blocking once connected, so no call ever waits longer than it says.
 #pragma once
 
 #include "SocketHandle.h"
@@ -25,9 +26,14 @@ public:
     // Closes an open socket first. Writes resolver and connect failures to stderr.
     bool ConnectIPv6(const std::string &host, const std::atomic<bool> *cancel = nullptr);
 
-    // Bytes sent; 0 when nothing was sent (no socket, no data, not writable right now);
-    // -1 on a socket error.
+    // Looks once whether the socket takes data and sends what fits at once. Bytes sent
+    // (possibly fewer than `length`); 0 when nothing was sent (no socket, no data, not
+    // writable right now); -1 on a socket error.
     int SendBuffer(const std::uint8_t *data, int length);
+    // Sends all of `length`, waiting for room as needed, for at most `milliseconds` in all.
+    // Bytes sent: `length` when all went, fewer when the time ran out or Shutdown() was
+    // called; 0 without a socket or data; -1 on a socket error.
+    int SendAllWithin(const std::uint8_t *data, int length, int milliseconds);
     // Bytes received; 0 when nothing arrived within `milliseconds`; -1 when the peer closed
     // the connection, the socket failed or there is no socket.
     int RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer);

@@ -1,7 +1,7 @@
 // The carrier-neutral operations of CDevComm: the same calls over TCP (scripted loopback
 // peer) and USB (simulated device), and giving up on request.
 #include "CDevComm.h"
-#include "NetCompat.h"
+#include "LoopbackListener.h"
 #include "ScriptedPeer.h"
 #include "SimUsbInstrument.h"
 
@@ -15,7 +15,6 @@
 #include <vector>
 
 using namespace enginetest;
-namespace net = klr::net;
 
 namespace {
 
@@ -31,61 +30,6 @@ public:
             ++readyCalls;
     }
     std::atomic<int> readyCalls{0};
-};
-
-// A listener on 127.0.0.1 that never accepts, with its queue filled by connections of its
-// own, so that one more connect is left waiting for an answer.
-class LoopbackListenerFull
-{
-public:
-    LoopbackListenerFull()
-    {
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_listener == net::kInvalidSocket ||
-            bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(m_listener, 0) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        for (int i = 0; i < 8 && !m_ready; ++i) {
-            const net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            if (s == net::kInvalidSocket)
-                return;
-            m_fillers.push_back(s);
-            net::SetNonBlocking(s, true);
-            if (net::ConnectSocket(s, reinterpret_cast<sockaddr *>(&address), length) == 0)
-                continue;
-            if (!net::ConnectPending(net::LastError()))
-                return;
-            const net::WaitResult result = net::WaitFor(s, true, 300);
-            if (result == net::WaitResult::Timeout)
-                m_ready = true; // this one waits: so will the next
-            else if (result == net::WaitResult::Failed || net::PendingError(s) != 0)
-                return; // refused instead of left waiting
-        }
-    }
-    ~LoopbackListenerFull()
-    {
-        for (const net::SocketHandle s : m_fillers)
-            net::CloseSocket(s);
-        if (m_listener != net::kInvalidSocket)
-            net::CloseSocket(m_listener);
-    }
-    LoopbackListenerFull(const LoopbackListenerFull &) = delete;
-    LoopbackListenerFull &operator=(const LoopbackListenerFull &) = delete;
-
-    bool Ready() const { return m_ready; }
-    std::uint16_t Port() const { return m_port; }
-
-private:
-    net::SocketHandle m_listener = net::kInvalidSocket;
-    std::vector<net::SocketHandle> m_fillers;
-    std::uint16_t m_port = 0;
-    bool m_ready = false;
 };
 
 // Answers the identification with `identity` and screens with `screen`, in 1000-byte packets.
@@ -210,8 +154,9 @@ TEST(LinkApiTcp, CancelPendingEndsAWaitingFetchAndConnect)
     link.Disconnect();
 
     // A listener whose queue is full leaves the next connect waiting for its answer.
-    LoopbackListenerFull full;
-    if (!full.Ready())
+    LoopbackListener full(false, 0);
+    std::vector<LoopbackPeer> fillers;
+    if (!full.FillUntilSilent(fillers))
         GTEST_SKIP() << "this system answers connects to a full queue";
     link.SetPort(full.Port());
     link.SetConnectTimeoutMs(60000);

@@ -281,20 +281,7 @@ TEST(SocketConnect, ConnectTimesOutAgainstAPeerThatDoesNotAnswer)
     LoopbackListener listener(false, 0);
     ASSERT_TRUE(listener.Valid());
     std::vector<LoopbackPeer> fillers;
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(listener.Port());
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool silent = false;
-    for (int i = 0; i < 16 && !silent; ++i) {
-        const klr::net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        ASSERT_NE(s, klr::net::kInvalidSocket);
-        klr::net::SetNonBlocking(s, true);
-        klr::net::ConnectSocket(s, reinterpret_cast<sockaddr *>(&target), sizeof target);
-        silent = klr::net::WaitFor(s, true, 300) == klr::net::WaitResult::Timeout;
-        fillers.emplace_back(s);
-    }
-    if (!silent)
+    if (!listener.FillUntilSilent(fillers))
         GTEST_SKIP() << "no silent address on loopback here";
 
     CSocketComm link;

@@ -127,6 +127,20 @@ inline bool ConnectPending(int error)
 #endif
 }
 
+// True for the error of a non-blocking send or receive that would have had to wait.
+inline bool WouldBlock(int error)
+{
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+#if EAGAIN == EWOULDBLOCK
+    return error == EAGAIN;
+#else
+    return error == EAGAIN || error == EWOULDBLOCK;
+#endif
+#endif
+}
+
 inline int TimedOutError()
 {
 #ifdef _WIN32
