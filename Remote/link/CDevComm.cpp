@@ -45,6 +45,11 @@ constexpr int kCancelSliceMs = 50;
 // A reply has at most 255 packets and every progress report takes at least one.
 constexpr int kMaxPolls = klr::kMaxReplyPackets + 1;
 
+// Stale bytes are read in at most this many receives before a request (each up to the
+// receive buffer's size), so that a peer that never stops sending cannot hold a request up.
+constexpr int kMaxStaleReads = 16;
+
+constexpr const char *kDroppedStale = "Dropped %d stale bytes before a request\n";
 constexpr const char *kTextTooLong = "Command text too long for one packet (%zu characters)\n";
 constexpr const char *kNoUsbDevice = "USB: no device for this system\n";
 constexpr const char *kUsbReopenFromReader = "USB: cannot reopen from the reader thread\n";
@@ -196,6 +201,7 @@ std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
     }
     int result = 0;
     if (frameLength > 0 && IsTcpLink(m_socket.m_nLinkType)) {
+        DropStaleBytes();
         result = boundMs > 0 ? m_socket.SendAllWithin(m_frame.data(), static_cast<int>(frameLength),
                                                       boundMs)
                              : m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
@@ -203,6 +209,24 @@ std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
     m_nLastSend = result;
     m_nLeftover = 0;
     return frameLength;
+}
+
+void CDevComm::DropStaleBytes()
+{
+    // Whatever waits on the socket now came before the request, so it answers none of ours
+    // (a reply that came after its request had failed, or one nobody asked for); taken as
+    // the reply, it would shift every later one by one.
+    int dropped = 0;
+    for (int read = 0; read < kMaxStaleReads; ++read) {
+        const int n = m_socket.RecvWithTimeout(0, static_cast<int>(m_pRecv.size()), m_pRecv.data());
+        if (n <= 0) {
+            break;
+        }
+        dropped += n;
+    }
+    if (dropped > 0) {
+        klr::DiagnosticF(kDroppedStale, dropped);
+    }
 }
 
 int CDevComm::SendRequest(std::uint8_t command, std::uint8_t code)

@@ -163,6 +163,8 @@ private:
     // what fits; above 0: the whole frame, waiting for room at most that long.
     std::size_t SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
                              std::size_t length, int boundMs);
+    // Reads and drops what already waits on the socket, with one diagnostic line.
+    void DropStaleBytes();
     // SendTextCommand's and SendKey's work; true when the whole frame left.
     bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text, int boundMs);
     // One chunk from the socket into m_pRecv: bytes received, 0 when the deadline passed
