@@ -66,6 +66,15 @@ public:
     // -1 failure, 2 a packet decoded after a receive in this call, 1 from bytes held.
     int ReceivePacket();
 
+    // Why the last connect or USB open failed, in words with the address, e.g. "Connection
+    // refused by 192.168.1.50:66", "No answer from 192.168.1.50:66 within 10 s", "Host name
+    // not found", "No USB device configured (set UsbId)". Empty after one that worked.
+    std::string LastCause() const;
+    // True when the last TCP request or reply saw the peer close the connection or the
+    // socket fail (not when the link itself was disconnected meanwhile); reset by every
+    // request and connect.
+    bool PeerClosed() const { return m_bPeerClosed.load(); }
+
     const std::uint8_t *GetReplyData() const;
     int GetReplyLength() const;
     void GetErrorText(std::string &text) const;
@@ -156,6 +165,10 @@ private:
     // Copies the reply; expects the exchange lock.
     void CopyReply(std::vector<std::uint8_t> &out) const;
     void EnsureBuffers();
+    // The words for the socket's last connect failure.
+    std::string ConnectCause() const;
+    // A receive or send failed: the peer is gone unless the link was closed meanwhile.
+    void NoteSocketFailure();
     // Empties everything a reply is collected in; every request starts from here.
     void ResetReceiveState();
     // Sends one frame; returns its length (0 when it could not be built). The send's own
@@ -184,6 +197,8 @@ private:
     // Set by Init and OpenUsb, read by the USB reader thread.
     std::atomic<IDevCommOwner *> m_pOwner{nullptr};
     std::string m_strError;
+    std::string m_strCause;
+    std::atomic<bool> m_bPeerClosed{false};
     CInterface m_socket;
     std::atomic<int> m_bConnected{0};
     // Mirrors "a TCP socket is open" so that Disconnect can tell without the exchange lock.

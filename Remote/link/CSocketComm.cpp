@@ -80,6 +80,13 @@ bool CSocketComm::IsOpen() const
 
 bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
 {
+    int resolverResult = 0;
+    return ResolveIPv4(host, address, resolverResult);
+}
+
+bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address, int &resolverResult)
+{
+    resolverResult = 0;
     // Some inet_addr versions answer 0.0.0.0 for an empty text, which then reaches this host.
     if (host.empty())
         return false;
@@ -92,7 +99,8 @@ bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
-    if (Resolve(host, std::string(), hints, list) != 0)
+    resolverResult = Resolve(host, std::string(), hints, list);
+    if (resolverResult != 0)
         return false;
     for (const addrinfo *p = list.get(); p; p = p->ai_next) {
         if (p->ai_family == AF_INET && p->ai_addr) {
@@ -135,18 +143,41 @@ bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *addres
     return true;
 }
 
+bool CSocketComm::Failed(ConnectFailure failure, int error)
+{
+    m_lastFailure = failure;
+    m_nLastConnectError = error;
+    return false;
+}
+
+CSocketComm::ConnectFailure CSocketComm::FailureOf(int error, const std::atomic<bool> *cancel) const
+{
+    if (cancel && cancel->load())
+        return ConnectFailure::Cancelled;
+    if (error == net::RefusedError())
+        return ConnectFailure::Refused;
+    if (error == net::TimedOutError())
+        return ConnectFailure::TimedOut;
+    return ConnectFailure::Other;
+}
+
 bool CSocketComm::ConnectIPv4(const std::string &host, const std::atomic<bool> *cancel)
 {
     if (IsOpen())
-        return false;
+        return Failed(ConnectFailure::AlreadyOpen);
 
     std::uint32_t address = 0;
-    if (!ResolveIPv4(host, address))
-        return false;
+    int resolverResult = 0;
+    if (!ResolveIPv4(host, address, resolverResult)) {
+        // Without networking started even the lookup fails; that is not the name's fault.
+        if (net::IsNotStartedResolverResult(resolverResult))
+            return Failed(ConnectFailure::Other, net::NotStartedError());
+        return Failed(ConnectFailure::NameNotFound);
+    }
 
     const net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == net::kInvalidSocket)
-        return false;
+        return Failed(ConnectFailure::Other, net::LastError());
 
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -156,15 +187,17 @@ bool CSocketComm::ConnectIPv4(const std::string &host, const std::atomic<bool> *
     if (!ConnectWithTimeout(s, reinterpret_cast<const sockaddr *>(&target), sizeof target, cancel,
                             error)) {
         net::CloseSocket(s);
-        return false;
+        return Failed(FailureOf(error, cancel), error);
     }
     net::SocketHandle expected = net::kInvalidSocket;
     m_bShutdown = false;
     if (!m_socket.compare_exchange_strong(expected, s)) {
         // Another connect won the race; keep that one, as a second IPv4 connect would.
         net::CloseSocket(s);
-        return false;
+        return Failed(ConnectFailure::AlreadyOpen);
     }
+    m_lastFailure = ConnectFailure::None;
+    m_nLastConnectError = 0;
     return true;
 }
 
@@ -185,12 +218,15 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
         const int rc = Resolve(host, service, hints, list);
         if (rc != 0) {
             std::fprintf(stderr, "getaddrinfo: %s\n", net::ResolverErrorText(rc).c_str());
-            return false;
+            if (net::IsNotStartedResolverResult(rc))
+                return Failed(ConnectFailure::Other, net::NotStartedError());
+            return Failed(ConnectFailure::NameNotFound);
         }
     }
 
     const addrinfo *chosen = nullptr;
     net::SocketHandle s = net::kInvalidSocket;
+    int socketError = 0;
     for (const addrinfo *p = list.get(); p; p = p->ai_next) {
         if (p->ai_family != AF_INET6)
             continue;
@@ -199,9 +235,12 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
             chosen = p;
             break;
         }
+        socketError = net::LastError();
     }
-    if (!chosen)
-        return false;
+    if (!chosen) {
+        return socketError != 0 ? Failed(ConnectFailure::Other, socketError)
+                                : Failed(ConnectFailure::NoIPv6Address);
+    }
 
     int error = 0;
     if (!ConnectWithTimeout(s, chosen->ai_addr, chosen->ai_addrlen, cancel, error)) {
@@ -211,7 +250,7 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
             text = kUnknownAddress;
         std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text.c_str(),
                      error, net::ErrorText(error).c_str());
-        return false;
+        return Failed(FailureOf(error, cancel), error);
     }
     m_bShutdown = false;
     const net::SocketHandle previous = m_socket.exchange(s);
@@ -220,6 +259,8 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
         net::ShutdownSocket(previous);
         net::CloseSocket(previous);
     }
+    m_lastFailure = ConnectFailure::None;
+    m_nLastConnectError = 0;
     return true;
 }
 

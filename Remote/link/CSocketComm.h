@@ -56,6 +56,28 @@ public:
     // Dotted IPv4 address first ("255.255.255.255" taken literally), else the first IPv4
     // address of a name lookup. Address in network byte order.
     static bool ResolveIPv4(const std::string &host, std::uint32_t &address);
+    // The same, with the resolver's result (0 when no lookup was made or it worked).
+    static bool ResolveIPv4(const std::string &host, std::uint32_t &address, int &resolverResult);
+
+    // Why the last connect failed (None after one that worked), and the socket error number
+    // when there was one.
+    enum class ConnectFailure
+    {
+        None,
+        AlreadyOpen,
+        NameNotFound,
+        NoIPv6Address,
+        Refused,
+        TimedOut,
+        Cancelled,
+        Other
+    };
+    ConnectFailure LastConnectFailure() const { return m_lastFailure.load(); }
+    int LastConnectError() const { return m_nLastConnectError.load(); }
+    int ConnectTimeoutMs() const { return m_nConnectTimeoutMs.load(); }
+    std::uint16_t Port() const { return m_nPort.load(); }
+    // True once Shutdown() has been called on the open socket.
+    bool ShutdownRequested() const { return m_bShutdown.load(); }
 
     int m_nLinkType = 0; // 1 TCP IPv4, 3 TCP IPv6, 0 none; set by the link before it connects
 
@@ -71,4 +93,10 @@ private:
     std::atomic<bool> m_bShutdown{false};
     std::atomic<std::uint16_t> m_nPort{66};
     std::atomic<int> m_nConnectTimeoutMs{10000};
+    std::atomic<ConnectFailure> m_lastFailure{ConnectFailure::None};
+    std::atomic<int> m_nLastConnectError{0};
+
+    bool Failed(ConnectFailure failure, int error = 0);
+    // The failure a connect's socket error number stands for.
+    ConnectFailure FailureOf(int error, const std::atomic<bool> *cancel) const;
 };

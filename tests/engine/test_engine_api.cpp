@@ -4,6 +4,7 @@
 #include "LoopbackListener.h"
 #include "ScriptedPeer.h"
 #include "SimUsbInstrument.h"
+#include "UsbPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -241,4 +242,76 @@ TEST(LinkApiUsb, ASilentReaderIsCancelledOrTimesOut)
     EXPECT_EQ(link.Identify(ConnMethod::Usb, reply, sent, 3, 10), LinkStatus::Timeout);
     EXPECT_EQ(sent, 1);
     link.CloseUsb();
+}
+
+// A failed connect says why in words, with the address, where it used to give only
+// STR_DEVCOM_ERR_CHKCABLE for a bad name, a refused port and a silent host alike.
+TEST(RegressConnectCause, EachKindOfFailureSaysWhyWithTheAddress)
+{
+    CDevComm link;
+    link.Init(nullptr);
+    std::uint16_t deadPort = 0;
+    {
+        ScriptedPeer gone;
+        deadPort = gone.Port();
+    }
+    link.SetPort(deadPort);
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 0);
+    EXPECT_EQ(link.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
+    EXPECT_EQ(link.LastCause(), "Connection refused by 127.0.0.1:" + std::to_string(deadPort));
+    EXPECT_FALSE(link.PeerClosed());
+    if (UnusedLoopbackPort(true) != 0) {
+        EXPECT_EQ(link.Open(ConnMethod::TcpIPv6, "::1", nullptr), 0);
+        EXPECT_EQ(link.LastCause(), "Connection refused by [::1]:" + std::to_string(deadPort));
+    }
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "no-such-host.invalid", nullptr), 0);
+    EXPECT_EQ(link.LastCause(), "Host name not found");
+
+    ScriptedPeer peer;
+    link.SetPort(peer.Port());
+    ASSERT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 1);
+    EXPECT_EQ(link.LastCause(), "");
+    link.Disconnect();
+
+    CDevComm usb;
+    usb.Init(nullptr);
+    EXPECT_EQ(usb.Open(ConnMethod::Usb, "", nullptr), -1);
+    EXPECT_EQ(usb.LastCause(), PlatformUsbNeedsIds() ? "No USB device configured (set UsbId)"
+                                                     : "No USB instrument found");
+    usb.SetUsbIds("fffe:fffd");
+    EXPECT_EQ(usb.Open(ConnMethod::Usb, "", nullptr), -1);
+    EXPECT_EQ(usb.LastCause(), "No USB instrument found");
+
+    LoopbackListener silent(false, 0);
+    std::vector<LoopbackPeer> fillers;
+    if (!silent.FillUntilSilent(fillers))
+        GTEST_SKIP() << "no silent address on loopback here";
+    link.SetPort(silent.Port());
+    link.SetConnectTimeoutMs(200);
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 0);
+    EXPECT_EQ(link.LastCause(),
+              "No answer from 127.0.0.1:" + std::to_string(silent.Port()) + " within 0.2 s");
+}
+
+// The session tells a lost link from an instrument that is merely slow to answer.
+TEST(RegressConnectCause, PeerClosedTellsAClosedConnectionFromASilentOne)
+{
+    ScriptedPeer peer;
+    std::atomic<bool> close{false};
+    peer.SetResponder([&](const Request &) {
+        return close ? std::vector<Step>{CloseStep()} : std::vector<Step>{};
+    });
+    CDevComm link;
+    link.Init(nullptr);
+    link.SetPort(peer.Port());
+    link.SetReceiveAttemptMs(20);
+    ASSERT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 1);
+    Bytes out;
+    EXPECT_EQ(link.FetchFile(ConnMethod::TcpIPv4, "currentdisp.jpg", out), LinkStatus::Failed);
+    EXPECT_EQ(link.ErrorText(), "STR_ERROR_TIMEOUT");
+    EXPECT_FALSE(link.PeerClosed());
+    close = true;
+    EXPECT_EQ(link.FetchFile(ConnMethod::TcpIPv4, "currentdisp.jpg", out), LinkStatus::Failed);
+    EXPECT_EQ(link.ErrorText(), "STR_ERROR_TIMEOUT");
+    EXPECT_TRUE(link.PeerClosed());
 }

@@ -255,12 +255,13 @@ TEST(CliExe, KeyTextsReachThePeerInOrderWithTheirLineFeed)
     EXPECT_EQ(peer.Keys(), (std::vector<std::string>{"KEYP:MODE\n", "KEYP 120,45\n"}));
 }
 
-TEST(CliExe, NothingListeningIsALinkFailure)
+TEST(CliExe, NothingListeningIsALinkFailureWithItsCause)
 {
     const std::uint16_t port = UnusedLoopbackPort(false);
     ASSERT_NE(port, 0);
     const ProcessResult run = RunCli("--port " + std::to_string(port) + " info");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(Line(run.err), "error: STR_DEVCOM_ERR_CHKCABLE");
+    EXPECT_EQ(Line(run.err), "error: STR_DEVCOM_ERR_CHKCABLE: Connection refused by 127.0.0.1:" +
+                                 std::to_string(port));
     EXPECT_EQ(run.out, "");
 }

@@ -150,6 +150,36 @@ inline int TimedOutError()
 #endif
 }
 
+inline int RefusedError()
+{
+#ifdef _WIN32
+    return WSAECONNREFUSED;
+#else
+    return ECONNREFUSED;
+#endif
+}
+
+// What every socket call fails with before networking was started (Windows only).
+inline int NotStartedError()
+{
+#ifdef _WIN32
+    return WSANOTINITIALISED;
+#else
+    return 0;
+#endif
+}
+
+// True for a getaddrinfo result that only says networking was not started.
+inline bool IsNotStartedResolverResult(int result)
+{
+#ifdef _WIN32
+    return result == WSANOTINITIALISED;
+#else
+    (void)result;
+    return false;
+#endif
+}
+
 // The error a connect given up on request reports.
 inline int CancelledError()
 {
