@@ -100,6 +100,7 @@ TEST(LinkApiTcp, OpenIdentifyFetchAndKeyUseTheTcpRequests)
 
 TEST(LinkApiTcp, FailuresCarryTheLinkTexts)
 {
+    const klr::net::NetworkingScope networking; // the first peer is gone before the connect
     std::uint16_t deadPort = 0;
     {
         ScriptedPeer gone;
@@ -248,6 +249,7 @@ TEST(LinkApiUsb, ASilentReaderIsCancelledOrTimesOut)
 // STR_DEVCOM_ERR_CHKCABLE for a bad name, a refused port and a silent host alike.
 TEST(RegressConnectCause, EachKindOfFailureSaysWhyWithTheAddress)
 {
+    const klr::net::NetworkingScope networking; // the first peer is gone before the connect
     CDevComm link;
     link.Init(nullptr);
     std::uint16_t deadPort = 0;

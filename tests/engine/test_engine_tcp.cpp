@@ -197,6 +197,7 @@ TEST(EngineTcp, ConnectsAndSendsRequestsAsEncodedFrames)
 
 TEST(EngineTcp, ConnectFailuresReportCheckCable)
 {
+    const klr::net::NetworkingScope networking; // the peer below is gone before the connect
     std::uint16_t deadPort = 0;
     {
         ScriptedPeer closed; // its port is free again once it is gone

@@ -55,6 +55,8 @@ public:
     void Close();
 
 private:
+    // Winsock must be started before the listener's socket and stopped after it.
+    klr::net::NetworkingScope m_networking;
     bool m_ipv6;
     klr::net::SocketHandle m_socket = klr::net::kInvalidSocket;
     std::uint16_t m_port = 0;

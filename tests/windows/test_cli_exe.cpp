@@ -1,5 +1,7 @@
 // klremote-cli.exe as a script runs it: a separate process talking to a loopback peer that
-// answers like an instrument.
+// answers like an instrument. Winsock started in this test process (by the peer's listener)
+// does nothing for the client's process: these work only because the client starts it
+// itself.
 #include "LoopbackListener.h"
 #include "NetCompat.h"
 #include "Protocol.h"
