@@ -251,6 +251,31 @@ TEST(RegressByteStuffing, EscapeBeforeAnyByteIsUndoneAndTheChecksumDecides)
     }
 }
 
+// The codec looks at eight bytes at a time and sums them in lanes: escapes and markers at
+// every position within a word, and the largest byte values over the whole store.
+TEST(Stuffing, EscapesAndMarkersAtEveryWordPositionAndFullLanes)
+{
+    auto out = std::make_unique<DecodedPacket>();
+    const Bytes high(kPayloadStoreSize, 0xFF);
+    ASSERT_EQ(DecodePacket(EncodeFrame(0x41, 0x60, 1, 0, high), *out), std::string_view{});
+    EXPECT_TRUE(std::equal(high.begin(), high.end(), out->payload.begin()));
+    for (std::size_t at = 0; at < 24; ++at) {
+        Bytes payload(40, 0xFE);
+        payload[at] = static_cast<std::uint8_t>(0x7D + at % 3);
+        const Bytes frame = EncodeFrame(0x41, 0x60, 1, 0, payload);
+        ASSERT_EQ(DecodePacket(frame, *out), std::string_view{}) << at;
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), out->payload.begin())) << at;
+        // The same frame from every offset within a word, for the scanner's marker search.
+        CPacketScanner scanner;
+        Bytes stream(at % 8, 0);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+        std::size_t consumed = 0;
+        EXPECT_EQ(scanner.Feed({stream.data() + at % 8, frame.size()}, consumed),
+                  CPacketScanner::Result::Packet);
+        EXPECT_EQ(Bytes(scanner.Packet().begin(), scanner.Packet().end()), frame) << at;
+    }
+}
+
 // ---- Decoding -------------------------------------------------------------------------------
 
 TEST(Decoding, WrongChecksumIsReportedAndNothingIsKept)
@@ -295,7 +320,7 @@ TEST(Decoding, PayloadStoreLimitIsExact)
     const Bytes fits(kPayloadStoreSize, 0x7E); // all escaped: also twice as long on the wire
     ASSERT_EQ(DecodePacket(EncodeFrame(0x41, 0x60, 1, 0, fits), *out), std::string_view{});
     EXPECT_EQ(out->payloadLength, kPayloadStoreSize);
-    EXPECT_EQ(out->payload.back(), 0x7E);
+    EXPECT_EQ(out->payload[kPayloadStoreSize - 1], 0x7E);
 
     const Bytes tooLong(kPayloadStoreSize + 1, 0x33);
     EXPECT_EQ(DecodePacket(EncodeFrame(0x41, 0x60, 1, 0, tooLong), *out), STR_ERROR_PACKET);
