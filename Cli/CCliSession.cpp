@@ -59,10 +59,17 @@ bool CCliSession::OpenCarrier()
         return Fail(m_simError);
     if (m_link.Open(m_options.method, m_options.host, this) == 1)
         return true;
-    if (!usb)
-        return FailWithLinkError(std::string(klr::STR_DEVCOM_ERR_CHKCABLE));
-    m_link.StopUsbReader();
-    return Fail(kConnectionFailed);
+    if (usb) {
+        m_link.StopUsbReader();
+        Fail(kConnectionFailed);
+    } else {
+        FailWithLinkError(std::string(klr::STR_DEVCOM_ERR_CHKCABLE));
+    }
+    // The link's words for why, with the address: a bad name, a refused port and a silent
+    // host look alike otherwise.
+    if (const std::string cause = m_link.LastCause(); !cause.empty())
+        m_error += ": " + cause;
+    return false;
 }
 
 bool CCliSession::Connect()

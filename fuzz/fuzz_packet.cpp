@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 using namespace klr;
@@ -24,13 +25,58 @@ void Check(bool condition)
         std::abort();
 }
 
-// A decoded packet has exactly one wire form; anything else must have been rejected.
-void CheckCanonical(std::span<const std::uint8_t> wire, const DecodedPacket &packet)
+// The decoding rules one byte at a time, as plainly as they can be written: the decoder
+// must give the same verdict and the same packet.
+std::string_view ReferenceDecode(std::span<const std::uint8_t> packet,
+                                 std::vector<std::uint8_t> &body)
 {
-    const std::vector<std::uint8_t> again =
+    body.clear();
+    if (packet.size() < kMinPacketBytes || packet.size() > kMaxPacketBytes ||
+        packet.front() != kStartMarker || packet.back() != kEndMarker)
+        return STR_ERROR_PACKET;
+    const std::size_t end = packet.size() - 1;
+    for (std::size_t i = 1; i < end; ++i) {
+        std::uint8_t b = packet[i];
+        if (b == kStartMarker || b == kEndMarker)
+            return STR_ERROR_PACKET;
+        if (b == kEscape) {
+            if (i + 1 >= end || packet[i + 1] == kStartMarker || packet[i + 1] == kEndMarker)
+                return STR_ERROR_PACKET;
+            b = static_cast<std::uint8_t>(packet[++i] ^ kEscapeXor);
+        }
+        body.push_back(b);
+    }
+    if (body.size() < 5 || body.size() - 5 > kPayloadStoreSize)
+        return STR_ERROR_PACKET;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i + 1 < body.size(); ++i)
+        sum = static_cast<std::uint8_t>(sum + body[i]);
+    return sum == body.back() ? std::string_view{} : STR_ERROR_CHECKSUM;
+}
+
+void CheckDecoded(std::span<const std::uint8_t> wire, std::string_view error,
+                  const DecodedPacket &packet)
+{
+    static std::vector<std::uint8_t> body;
+    Check(ReferenceDecode(wire, body) == error);
+    if (!error.empty()) {
+        Check(packet.payloadLength == 0 && packet.command == 0 && packet.total == 0);
+        return;
+    }
+    Check(packet.command == body[0] && packet.code == body[1] && packet.total == body[2] &&
+          packet.index == body[3]);
+    Check(packet.payloadLength == body.size() - 5);
+    Check(std::equal(body.begin() + 4, body.end() - 1, packet.payload.begin()));
+    // Whatever escapes the wire used, the packet's own encoding decodes to it again.
+    static auto again = std::make_unique<DecodedPacket>();
+    const std::vector<std::uint8_t> canonical =
         EncodeFrame(packet.command, packet.code, packet.total, packet.index,
                     std::span(packet.payload.data(), packet.payloadLength));
-    Check(std::equal(wire.begin(), wire.end(), again.begin(), again.end()));
+    Check(DecodePacket(canonical, *again).empty());
+    Check(again->payloadLength == packet.payloadLength &&
+          std::equal(packet.payload.begin(),
+                     packet.payload.begin() + static_cast<std::ptrdiff_t>(packet.payloadLength),
+                     again->payload.begin()));
 }
 
 void CheckScannedPacket(std::span<const std::uint8_t> packet)
@@ -57,10 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::span<const std::uint8_t> input(data, data ? size : 0);
 
     // The decoder must cope with any span, not only what the scanner hands it.
-    if (DecodePacket(input, state->packet).empty())
-        CheckCanonical(input, state->packet);
-    else
-        Check(state->packet.payloadLength == 0);
+    CheckDecoded(input, DecodePacket(input, state->packet), state->packet);
 
     if (input.size() < kHeader)
         return 0;
@@ -96,13 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const auto packetBytes = state->scanner.Packet();
             CheckScannedPacket(packetBytes);
             const std::string_view error = DecodePacket(packetBytes, state->packet);
+            CheckDecoded(packetBytes, error, state->packet);
             if (!error.empty()) {
                 Check(error == STR_ERROR_PACKET || error == STR_ERROR_CHECKSUM);
-                Check(state->packet.payloadLength == 0);
                 reply.Begin();
                 continue;
             }
-            CheckCanonical(packetBytes, state->packet);
             const std::size_t before = reply.Length();
             const auto added = reply.Add(state->packet);
             Check(reply.Length() <= replyCapacity && reply.Length() <= kMaxReplyBytes);

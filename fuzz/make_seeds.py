@@ -124,6 +124,9 @@ def main():
         "out_of_sequence": seed(frame(0x60, 3, 0, b"a") + frame(0x60, 3, 2, b"c")),
         "restart_and_noise": seed(bytes([START, 0x41, 0x60]) + frame(0x60, 1, 0, b"x") +
                                   b"\x00noise" + frame(0x50, 1, 0, b"y")),
+        # An escape before an ordinary byte (0x21 becomes 0x01), checksum matching.
+        "escape_of_ordinary_byte": seed(bytes([START, 0x41, 0x50, 0x01, 0x00, ESC, 0x21, 0x93,
+                                               END])),
         "request_frames": seed(frame(0x50, 1, 0, b"") +
                                frame(0x61, 1, 0, b"KEYP:MODE\n".ljust(128, b"\x00"))),
     }

@@ -1,10 +1,13 @@
 #include "CDevComm.h"
 
 #include "Diagnostic.h"
+#include "NetCompat.h"
 #include "UsbPlatform.h"
 #include "UsbPure.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <system_error>
@@ -36,11 +39,32 @@ constexpr int kDefaultAttemptMs = 41 * (10 + 10);
 // start, but goes ahead the moment that read has its first block.
 constexpr auto kUsbBusyWait = std::chrono::milliseconds(12 * 100);
 
+// A key waits this long in all for room in the socket; a key that has not left whole by
+// then has failed.
+constexpr int kKeySendMs = 2000;
+
 // How soon a wait notices CancelPending().
 constexpr int kCancelSliceMs = 50;
 // A reply has at most 255 packets and every progress report takes at least one.
 constexpr int kMaxPolls = klr::kMaxReplyPackets + 1;
 
+// Stale bytes are read in at most this many receives before a request (each up to the
+// receive buffer's size), so that a peer that never stops sending cannot hold a request up.
+constexpr int kMaxStaleReads = 16;
+
+// Why a connect failed, in words.
+constexpr const char *kCauseRefused = "Connection refused by ";
+constexpr const char *kCauseNoAnswer = "No answer from ";
+constexpr const char *kCauseNameNotFound = "Host name not found";
+constexpr const char *kCauseNoIPv6 = "No IPv6 address for ";
+constexpr const char *kCauseAlreadyOpen = "A connection is already open";
+constexpr const char *kCauseCancelled = "Connect cancelled";
+constexpr const char *kCauseOther = "Cannot connect to ";
+constexpr const char *kCauseNoUsbIds = "No USB device configured (set UsbId)";
+constexpr const char *kCauseNoUsbDevice = "No USB instrument found";
+constexpr const char *kCauseNoUsbReader = "The USB reader could not be started";
+
+constexpr const char *kDroppedStale = "Dropped %d stale bytes before a request\n";
 constexpr const char *kTextTooLong = "Command text too long for one packet (%zu characters)\n";
 constexpr const char *kNoUsbDevice = "USB: no device for this system\n";
 constexpr const char *kUsbReopenFromReader = "USB: cannot reopen from the reader thread\n";
@@ -127,15 +151,74 @@ int CDevComm::ConnectSocket(int linkType, const std::atomic<bool> *cancel)
     m_nOperation = kOperationConnect;
     m_nLeftover = 0;
     m_socket.m_nLinkType = linkType;
+    m_bPeerClosed = false;
     const bool connected = linkType == kLinkIPv6 ? m_socket.ConnectIPv6(m_strHost, cancel)
                                                  : m_socket.ConnectIPv4(m_strHost, cancel);
     m_bTcpOpen = m_socket.IsOpen();
     if (!connected) {
         m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
+        m_strCause = ConnectCause();
         return 0;
     }
+    m_strCause.clear();
     m_bConnected = 1;
     return 1;
+}
+
+std::string CDevComm::ConnectCause() const
+{
+    // The address as typed, with the port; an IPv6 address in brackets so that its colons
+    // are not taken for the port's.
+    const std::string port = std::to_string(m_socket.Port());
+    const std::string address = m_strHost.find(':') != std::string::npos
+                                    ? "[" + m_strHost + "]:" + port
+                                    : m_strHost + ":" + port;
+    const int error = m_socket.LastConnectError();
+    switch (m_socket.LastConnectFailure()) {
+    case CSocketComm::ConnectFailure::None:
+        return {};
+    case CSocketComm::ConnectFailure::AlreadyOpen:
+        return kCauseAlreadyOpen;
+    case CSocketComm::ConnectFailure::NameNotFound:
+        return kCauseNameNotFound;
+    case CSocketComm::ConnectFailure::NoIPv6Address:
+        return kCauseNoIPv6 + m_strHost;
+    case CSocketComm::ConnectFailure::Refused:
+        return kCauseRefused + address;
+    case CSocketComm::ConnectFailure::TimedOut: {
+        const int ms = m_socket.ConnectTimeoutMs();
+        char seconds[32];
+        if (ms % 1000 == 0)
+            std::snprintf(seconds, sizeof seconds, "%d", ms / 1000);
+        else
+            std::snprintf(seconds, sizeof seconds, "%.1f", ms / 1000.0);
+        return kCauseNoAnswer + address + " within " + seconds + " s";
+    }
+    case CSocketComm::ConnectFailure::Cancelled:
+        return kCauseCancelled;
+    case CSocketComm::ConnectFailure::Other:
+        break;
+    }
+    std::string text = klr::net::ErrorText(error);
+    while (!text.empty() &&
+           (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.'))
+        text.pop_back();
+    return std::string(kCauseOther) + address + " (error " + std::to_string(error) +
+           (text.empty() ? "" : ": " + text) + ")";
+}
+
+std::string CDevComm::LastCause() const
+{
+    auto lock = std::unique_lock(m_exchange);
+    return m_strCause;
+}
+
+void CDevComm::NoteSocketFailure()
+{
+    // Our own Disconnect also ends waits with a failure; that is no loss of the peer.
+    if (m_socket.IsOpen() && !m_socket.ShutdownRequested()) {
+        m_bPeerClosed = true;
+    }
 }
 
 void CDevComm::AttachConnectedSocket(klr::net::SocketHandle s, int linkType)
@@ -176,7 +259,7 @@ void CDevComm::ResetReceiveState()
 }
 
 std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
-                                   const std::uint8_t *payload, std::size_t length)
+                                   const std::uint8_t *payload, std::size_t length, int boundMs)
 {
     ResetReceiveState();
     const std::span<const std::uint8_t> body(payload, length);
@@ -191,19 +274,47 @@ std::size_t CDevComm::SendTcpFrame(std::uint8_t command, std::uint8_t code,
         }
     }
     int result = 0;
+    m_bPeerClosed = false;
     if (frameLength > 0 && IsTcpLink(m_socket.m_nLinkType)) {
-        result = m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
+        DropStaleBytes();
+        result = boundMs > 0 ? m_socket.SendAllWithin(m_frame.data(), static_cast<int>(frameLength),
+                                                      boundMs)
+                             : m_socket.SendBuffer(m_frame.data(), static_cast<int>(frameLength));
+    }
+    if (result < 0) {
+        NoteSocketFailure();
     }
     m_nLastSend = result;
     m_nLeftover = 0;
     return frameLength;
 }
 
+void CDevComm::DropStaleBytes()
+{
+    // Whatever waits on the socket now came before the request, so it answers none of ours
+    // (a reply that came after its request had failed, or one nobody asked for); taken as
+    // the reply, it would shift every later one by one.
+    int dropped = 0;
+    for (int read = 0; read < kMaxStaleReads; ++read) {
+        const int n = m_socket.RecvWithTimeout(0, static_cast<int>(m_pRecv.size()), m_pRecv.data());
+        if (n < 0) {
+            NoteSocketFailure();
+        }
+        if (n <= 0) {
+            break;
+        }
+        dropped += n;
+    }
+    if (dropped > 0) {
+        klr::DiagnosticF(kDroppedStale, dropped);
+    }
+}
+
 int CDevComm::SendRequest(std::uint8_t command, std::uint8_t code)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationPlain;
-    SendTcpFrame(command, code, nullptr, 0);
+    SendTcpFrame(command, code, nullptr, 0, 0);
     return 1;
 }
 
@@ -213,17 +324,18 @@ int CDevComm::RequestFile(std::uint8_t command, std::uint8_t code, const std::st
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
     const auto payload = klr::MakeNamedPayload(name, value);
-    SendTcpFrame(command, code, payload.data(), payload.size());
+    SendTcpFrame(command, code, payload.data(), payload.size(), 0);
     return 1;
 }
 
 int CDevComm::SendTextCommand(std::uint8_t command, std::uint8_t code, const std::string &text)
 {
-    SendText(command, code, text);
+    SendText(command, code, text, 0);
     return 1;
 }
 
-bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::string &text)
+bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::string &text,
+                        int boundMs)
 {
     auto lock = LockExchange();
     m_nOperation = kOperationNamed;
@@ -235,7 +347,8 @@ bool CDevComm::SendText(std::uint8_t command, std::uint8_t code, const std::stri
         m_nLastSend = 0;
         return false;
     }
-    const std::size_t frameLength = SendTcpFrame(command, code, payload.data(), payload.size());
+    const std::size_t frameLength =
+        SendTcpFrame(command, code, payload.data(), payload.size(), boundMs);
     return frameLength > 0 && m_nLastSend == static_cast<int>(frameLength);
 }
 
@@ -257,6 +370,9 @@ int CDevComm::ReceiveChunk(Clock::time_point deadline)
             continue;
         }
         const int n = m_socket.RecvWithTimeout(0, static_cast<int>(m_pRecv.size()), m_pRecv.data());
+        if (n < 0) {
+            NoteSocketFailure();
+        }
         if (n != 0) {
             return n;
         }
@@ -271,7 +387,8 @@ int CDevComm::ReceivePacket()
     bool received = false;
     for (int attempt = 0; attempt < kReceiveAttempts && !(m_bHonourCancel && Cancelled());
          ++attempt) {
-        // Data is taken the moment it arrives; only the waiting is bounded per attempt.
+        // Data is taken the moment it arrives, until the attempt's deadline: a packet that
+        // is still incomplete then goes on in the next attempt, up to five.
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAttemptMs);
         for (;;) {
             const std::uint8_t *data = nullptr;
@@ -463,13 +580,17 @@ int CDevComm::OpenUsbDevice(IDevCommOwner *owner, bool cancellable)
         }
         ClearUsbBusy();
 
+        const bool needsIds = !m_usbFactory && PlatformUsbNeedsIds() &&
+                              m_strUsbIds.find_first_not_of(" \t,") == std::string::npos;
         std::unique_ptr<IUsbBlockDevice> device =
             m_usbFactory ? m_usbFactory() : CreatePlatformUsbDevice(m_strUsbIds);
         if (!device) {
             klr::Diagnostic(kNoUsbDevice);
+            m_strCause = needsIds ? kCauseNoUsbIds : kCauseNoUsbDevice;
             return -1;
         }
         if (!device->Open()) {
+            m_strCause = needsIds ? kCauseNoUsbIds : kCauseNoUsbDevice;
             return -1;
         }
         m_pUsbDevice = std::move(device);
@@ -481,16 +602,19 @@ int CDevComm::OpenUsbDevice(IDevCommOwner *owner, bool cancellable)
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause));
             } else if (!PauseUnlessCancelled(pause)) {
                 ReleaseUsbDevice();
+                m_strCause = kCauseCancelled;
                 return -1;
             }
         }
         m_pUsbDevice->WriteBlock(lanCommand.data());
+        m_strCause.clear();
     }
     try {
         m_readerThread = std::thread(&CDevComm::UsbReaderMain, this);
     } catch (const std::system_error &) {
         klr::Diagnostic(kUsbThreadFailed);
         auto lock = LockExchange();
+        m_strCause = kCauseNoUsbReader;
         ReleaseUsbDevice();
         m_bConnected = 0;
         return -1;
@@ -713,6 +837,8 @@ int CDevComm::Open(ConnMethod method, const std::string &address, IDevCommOwner 
         const int opened = OpenUsbDevice(owner, true);
         if (opened == 1 && Cancelled()) {
             CloseUsb();
+            auto lock = LockExchange();
+            m_strCause = kCauseCancelled;
             return -1;
         }
         return opened;
@@ -725,6 +851,7 @@ int CDevComm::Open(ConnMethod method, const std::string &address, IDevCommOwner 
         Disconnect();
         auto lock = LockExchange();
         m_strError = klr::STR_DEVCOM_ERR_CHKCABLE;
+        m_strCause = kCauseCancelled;
         return 0;
     }
     return connected;
@@ -847,5 +974,5 @@ bool CDevComm::SendKey(ConnMethod method, const std::string &text)
     if (method == ConnMethod::Usb) {
         return UsbSendTextCommand(text) == 1;
     }
-    return SendText(klr::kCommand, klr::REQ_CMD, text);
+    return SendText(klr::kCommand, klr::REQ_CMD, text, kKeySendMs);
 }

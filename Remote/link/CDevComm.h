@@ -66,13 +66,24 @@ public:
     // -1 failure, 2 a packet decoded after a receive in this call, 1 from bytes held.
     int ReceivePacket();
 
+    // Why the last connect or USB open failed, in words with the address, e.g. "Connection
+    // refused by 192.168.1.50:66", "No answer from 192.168.1.50:66 within 10 s", "Host name
+    // not found", "No USB device configured (set UsbId)". Empty after one that worked.
+    std::string LastCause() const;
+    // True when the last TCP request or reply saw the peer close the connection or the
+    // socket fail (not when the link itself was disconnected meanwhile); reset by every
+    // request and connect.
+    bool PeerClosed() const { return m_bPeerClosed.load(); }
+
     const std::uint8_t *GetReplyData() const;
     int GetReplyLength() const;
     void GetErrorText(std::string &text) const;
     std::string ErrorText() const;
 
-    // Longest wait for data in one of the five receive attempts of a packet; the default
-    // gives a silent peer about four seconds.
+    // Length of each of the five receive attempts of a packet (820 ms by default). Bytes are
+    // taken the moment they arrive, but an attempt ends at its deadline however many keep
+    // trickling in, so one packet gets at most five attempts' time in total (about 4.1 s by
+    // default), from a silent peer and a slow one alike; each packet of a reply gets as much.
     void SetReceiveAttemptMs(int ms);
 
     // USB. The factory decides which device is opened (platform back-end by default).
@@ -120,7 +131,9 @@ public:
                          const std::atomic<int> *abort = nullptr);
 
     // One key text, line feed included, as REQ_CMD. True only when the whole frame left:
-    // over TCP judged from the send's real result, over USB from UsbSendTextCommand.
+    // over TCP judged from the send's real result (waiting up to 2 s in all for room in the
+    // socket; a frame that has not left whole by then is a failure), over USB from
+    // UsbSendTextCommand.
     bool SendKey(ConnMethod method, const std::string &text);
 
     // Callable from any thread: a running Open (the TCP connect and its wait, the USB opening
@@ -152,14 +165,21 @@ private:
     // Copies the reply; expects the exchange lock.
     void CopyReply(std::vector<std::uint8_t> &out) const;
     void EnsureBuffers();
+    // The words for the socket's last connect failure.
+    std::string ConnectCause() const;
+    // A receive or send failed: the peer is gone unless the link was closed meanwhile.
+    void NoteSocketFailure();
     // Empties everything a reply is collected in; every request starts from here.
     void ResetReceiveState();
     // Sends one frame; returns its length (0 when it could not be built). The send's own
-    // result goes to m_nLastSend.
+    // result goes to m_nLastSend. boundMs 0: one look whether the socket takes data, then
+    // what fits; above 0: the whole frame, waiting for room at most that long.
     std::size_t SendTcpFrame(std::uint8_t command, std::uint8_t code, const std::uint8_t *payload,
-                             std::size_t length);
-    // SendTextCommand's work; true when the whole frame left.
-    bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text);
+                             std::size_t length, int boundMs);
+    // Reads and drops what already waits on the socket, with one diagnostic line.
+    void DropStaleBytes();
+    // SendTextCommand's and SendKey's work; true when the whole frame left.
+    bool SendText(std::uint8_t command, std::uint8_t code, const std::string &text, int boundMs);
     // One chunk from the socket into m_pRecv: bytes received, 0 when the deadline passed
     // with nothing (or CancelPending() was honoured), -1 when the peer closed or the socket
     // failed.
@@ -177,6 +197,8 @@ private:
     // Set by Init and OpenUsb, read by the USB reader thread.
     std::atomic<IDevCommOwner *> m_pOwner{nullptr};
     std::string m_strError;
+    std::string m_strCause;
+    std::atomic<bool> m_bPeerClosed{false};
     CInterface m_socket;
     std::atomic<int> m_bConnected{0};
     // Mirrors "a TCP socket is open" so that Disconnect can tell without the exchange lock.

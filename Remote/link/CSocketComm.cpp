@@ -80,6 +80,13 @@ bool CSocketComm::IsOpen() const
 
 bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
 {
+    int resolverResult = 0;
+    return ResolveIPv4(host, address, resolverResult);
+}
+
+bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address, int &resolverResult)
+{
+    resolverResult = 0;
     // Some inet_addr versions answer 0.0.0.0 for an empty text, which then reaches this host.
     if (host.empty())
         return false;
@@ -92,7 +99,8 @@ bool CSocketComm::ResolveIPv4(const std::string &host, std::uint32_t &address)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     AddrInfoList list;
-    if (Resolve(host, std::string(), hints, list) != 0)
+    resolverResult = Resolve(host, std::string(), hints, list);
+    if (resolverResult != 0)
         return false;
     for (const addrinfo *p = list.get(); p; p = p->ai_next) {
         if (p->ai_family == AF_INET && p->ai_addr) {
@@ -130,25 +138,46 @@ bool CSocketComm::ConnectWithTimeout(net::SocketHandle s, const sockaddr *addres
         if (error != 0)
             return false;
     }
-    if (!net::SetNonBlocking(s, false)) {
-        error = net::LastError();
-        return false;
-    }
+    // The socket stays non-blocking: no send or receive on it can ever wait unbounded,
+    // whatever the peer does (a blocking send waits for as long as the peer does not read).
     return true;
+}
+
+bool CSocketComm::Failed(ConnectFailure failure, int error)
+{
+    m_lastFailure = failure;
+    m_nLastConnectError = error;
+    return false;
+}
+
+CSocketComm::ConnectFailure CSocketComm::FailureOf(int error, const std::atomic<bool> *cancel) const
+{
+    if (cancel && cancel->load())
+        return ConnectFailure::Cancelled;
+    if (error == net::RefusedError())
+        return ConnectFailure::Refused;
+    if (error == net::TimedOutError())
+        return ConnectFailure::TimedOut;
+    return ConnectFailure::Other;
 }
 
 bool CSocketComm::ConnectIPv4(const std::string &host, const std::atomic<bool> *cancel)
 {
     if (IsOpen())
-        return false;
+        return Failed(ConnectFailure::AlreadyOpen);
 
     std::uint32_t address = 0;
-    if (!ResolveIPv4(host, address))
-        return false;
+    int resolverResult = 0;
+    if (!ResolveIPv4(host, address, resolverResult)) {
+        // Without networking started even the lookup fails; that is not the name's fault.
+        if (net::IsNotStartedResolverResult(resolverResult))
+            return Failed(ConnectFailure::Other, net::NotStartedError());
+        return Failed(ConnectFailure::NameNotFound);
+    }
 
     const net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == net::kInvalidSocket)
-        return false;
+        return Failed(ConnectFailure::Other, net::LastError());
 
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -158,15 +187,17 @@ bool CSocketComm::ConnectIPv4(const std::string &host, const std::atomic<bool> *
     if (!ConnectWithTimeout(s, reinterpret_cast<const sockaddr *>(&target), sizeof target, cancel,
                             error)) {
         net::CloseSocket(s);
-        return false;
+        return Failed(FailureOf(error, cancel), error);
     }
     net::SocketHandle expected = net::kInvalidSocket;
     m_bShutdown = false;
     if (!m_socket.compare_exchange_strong(expected, s)) {
         // Another connect won the race; keep that one, as a second IPv4 connect would.
         net::CloseSocket(s);
-        return false;
+        return Failed(ConnectFailure::AlreadyOpen);
     }
+    m_lastFailure = ConnectFailure::None;
+    m_nLastConnectError = 0;
     return true;
 }
 
@@ -187,12 +218,15 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
         const int rc = Resolve(host, service, hints, list);
         if (rc != 0) {
             std::fprintf(stderr, "getaddrinfo: %s\n", net::ResolverErrorText(rc).c_str());
-            return false;
+            if (net::IsNotStartedResolverResult(rc))
+                return Failed(ConnectFailure::Other, net::NotStartedError());
+            return Failed(ConnectFailure::NameNotFound);
         }
     }
 
     const addrinfo *chosen = nullptr;
     net::SocketHandle s = net::kInvalidSocket;
+    int socketError = 0;
     for (const addrinfo *p = list.get(); p; p = p->ai_next) {
         if (p->ai_family != AF_INET6)
             continue;
@@ -201,9 +235,12 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
             chosen = p;
             break;
         }
+        socketError = net::LastError();
     }
-    if (!chosen)
-        return false;
+    if (!chosen) {
+        return socketError != 0 ? Failed(ConnectFailure::Other, socketError)
+                                : Failed(ConnectFailure::NoIPv6Address);
+    }
 
     int error = 0;
     if (!ConnectWithTimeout(s, chosen->ai_addr, chosen->ai_addrlen, cancel, error)) {
@@ -213,7 +250,7 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
             text = kUnknownAddress;
         std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text.c_str(),
                      error, net::ErrorText(error).c_str());
-        return false;
+        return Failed(FailureOf(error, cancel), error);
     }
     m_bShutdown = false;
     const net::SocketHandle previous = m_socket.exchange(s);
@@ -222,6 +259,8 @@ bool CSocketComm::ConnectIPv6(const std::string &host, const std::atomic<bool> *
         net::ShutdownSocket(previous);
         net::CloseSocket(previous);
     }
+    m_lastFailure = ConnectFailure::None;
+    m_nLastConnectError = 0;
     return true;
 }
 
@@ -238,8 +277,40 @@ int CSocketComm::SendBuffer(const std::uint8_t *data, int length)
     case net::WaitResult::Ready:
         break;
     }
+    // What fits goes; the count says how much that was.
     const long n = net::SendBytes(s, data, length);
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n < 0)
+        return net::WouldBlock(net::LastError()) ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+int CSocketComm::SendAllWithin(const std::uint8_t *data, int length, int milliseconds)
+{
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket || !data || length <= 0)
+        return 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    int sent = 0;
+    while (sent < length) {
+        const long n = net::SendBytes(s, data + sent, length - sent);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && !net::WouldBlock(net::LastError()))
+            return -1;
+        // Full: wait for room, in slices so that a Shutdown() from another thread is seen.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || m_bShutdown)
+            break;
+        const int slice = left < kWaitSliceMs ? static_cast<int>(left) : kWaitSliceMs;
+        if (net::WaitFor(s, true, slice) == net::WaitResult::Failed)
+            return -1;
+    }
+    return sent;
 }
 
 net::WaitResult CSocketComm::WaitForData(net::SocketHandle s, int milliseconds) const
@@ -284,6 +355,8 @@ int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *b
         break;
     }
     const long n = net::RecvBytes(s, buffer, capacity);
+    if (n < 0 && net::WouldBlock(net::LastError()))
+        return 0; // readiness was reported, but the data is not there after all
     return n <= 0 ? -1 : static_cast<int>(n);
 }
 
@@ -302,6 +375,8 @@ void CSocketComm::Attach(net::SocketHandle s)
 {
     Close(false);
     m_bShutdown = false;
+    if (s != net::kInvalidSocket)
+        net::SetNonBlocking(s, true);
     m_socket = s;
 }
 

@@ -1,5 +1,6 @@
-// Client stream socket to the instrument, over IPv4 or IPv6: a send that never waits and
-// a receive that waits a bounded time.
+// Client stream socket to the instrument, over IPv4 or IPv6: a send that never waits, a
+// send that waits a bounded time, and a receive that waits a bounded time. The socket is
+// non-blocking once connected, so no call ever waits longer than it says.
 #pragma once
 
 #include "SocketHandle.h"
@@ -25,9 +26,14 @@ public:
     // Closes an open socket first. Writes resolver and connect failures to stderr.
     bool ConnectIPv6(const std::string &host, const std::atomic<bool> *cancel = nullptr);
 
-    // Bytes sent; 0 when nothing was sent (no socket, no data, not writable right now);
-    // -1 on a socket error.
+    // Looks once whether the socket takes data and sends what fits at once. Bytes sent
+    // (possibly fewer than `length`); 0 when nothing was sent (no socket, no data, not
+    // writable right now); -1 on a socket error.
     int SendBuffer(const std::uint8_t *data, int length);
+    // Sends all of `length`, waiting for room as needed, for at most `milliseconds` in all.
+    // Bytes sent: `length` when all went, fewer when the time ran out or Shutdown() was
+    // called; 0 without a socket or data; -1 on a socket error.
+    int SendAllWithin(const std::uint8_t *data, int length, int milliseconds);
     // Bytes received; 0 when nothing arrived within `milliseconds`; -1 when the peer closed
     // the connection, the socket failed or there is no socket.
     int RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer);
@@ -50,6 +56,28 @@ public:
     // Dotted IPv4 address first ("255.255.255.255" taken literally), else the first IPv4
     // address of a name lookup. Address in network byte order.
     static bool ResolveIPv4(const std::string &host, std::uint32_t &address);
+    // The same, with the resolver's result (0 when no lookup was made or it worked).
+    static bool ResolveIPv4(const std::string &host, std::uint32_t &address, int &resolverResult);
+
+    // Why the last connect failed (None after one that worked), and the socket error number
+    // when there was one.
+    enum class ConnectFailure
+    {
+        None,
+        AlreadyOpen,
+        NameNotFound,
+        NoIPv6Address,
+        Refused,
+        TimedOut,
+        Cancelled,
+        Other
+    };
+    ConnectFailure LastConnectFailure() const { return m_lastFailure.load(); }
+    int LastConnectError() const { return m_nLastConnectError.load(); }
+    int ConnectTimeoutMs() const { return m_nConnectTimeoutMs.load(); }
+    std::uint16_t Port() const { return m_nPort.load(); }
+    // True once Shutdown() has been called on the open socket.
+    bool ShutdownRequested() const { return m_bShutdown.load(); }
 
     int m_nLinkType = 0; // 1 TCP IPv4, 3 TCP IPv6, 0 none; set by the link before it connects
 
@@ -65,4 +93,10 @@ private:
     std::atomic<bool> m_bShutdown{false};
     std::atomic<std::uint16_t> m_nPort{66};
     std::atomic<int> m_nConnectTimeoutMs{10000};
+    std::atomic<ConnectFailure> m_lastFailure{ConnectFailure::None};
+    std::atomic<int> m_nLastConnectError{0};
+
+    bool Failed(ConnectFailure failure, int error = 0);
+    // The failure a connect's socket error number stands for.
+    ConnectFailure FailureOf(int error, const std::atomic<bool> *cancel) const;
 };

@@ -201,3 +201,8 @@ std::unique_ptr<IUsbBlockDevice> CreatePlatformUsbDevice(const std::string &usbI
 {
     return std::make_unique<CUsbDeviceLibusb>(usbIds);
 }
+
+bool PlatformUsbNeedsIds()
+{
+    return true;
+}

@@ -2,7 +2,8 @@
 
 // The window that owns a CDevComm. The USB reader thread reports a completed reply
 // through it, from its own thread.
-class IDevCommOwner {
+class IDevCommOwner
+{
 public:
     virtual void SetScreenReady(int value) = 0;
 

@@ -5,7 +5,8 @@
 #include <functional>
 #include <memory>
 
-class IUsbBlockDevice {
+class IUsbBlockDevice
+{
 public:
     virtual ~IUsbBlockDevice() = default;
 

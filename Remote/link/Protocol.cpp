@@ -65,6 +65,101 @@ std::size_t WriteFrame(const std::array<std::uint8_t, kHeaderBytes> &header,
     return pos;
 }
 
+// Eight bytes at a time: a word with the high bit set in each byte lane whose byte is one of
+// 0x7D, 0x7E, 0x7F (adding 3 to the low seven bits of 0x7D..0x7F carries into the high bit;
+// bytes with the high bit set themselves are masked out).
+constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+constexpr std::uint64_t kLow7 = 0x7F * kLanes;
+constexpr std::uint64_t kHigh = 0x80 * kLanes;
+
+inline std::uint64_t Load(const std::uint8_t *p)
+{
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+
+inline bool AnyStuffed(std::uint64_t x)
+{
+    return (((x & kLow7) + 3 * kLanes) & ~x & kHigh) != 0;
+}
+
+// The same for 0x7E and 0x7F only: the markers.
+inline bool AnyMarker(std::uint64_t x)
+{
+    return (((x & kLow7) + 2 * kLanes) & ~x & kHigh) != 0;
+}
+
+inline bool IsMarker(std::uint8_t b)
+{
+    return b == kStartMarker || b == kEndMarker;
+}
+
+// Copies bytes from src into dst until the first byte that needs stuffing, the end, or
+// `room` bytes, adding them to `sum` on the way. Returns how many it copied.
+std::size_t CopyRun(const std::uint8_t *src, const std::uint8_t *end, std::uint8_t *dst,
+                    std::size_t room, unsigned &sum)
+{
+    const std::uint8_t *const start = src;
+    const std::uint8_t *const stop = src + std::min(static_cast<std::size_t>(end - src), room);
+    // Byte sums of eight-byte words in four 16-bit lanes; folded before a lane can overflow.
+    constexpr std::uint64_t kPairs = 0x00FF00FF00FF00FFULL;
+    std::uint64_t lanes = 0;
+    int words = 0;
+    auto fold = [&] {
+        sum += static_cast<unsigned>((lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) +
+                                     ((lanes >> 32) & 0xFFFF) + (lanes >> 48));
+        lanes = 0;
+        words = 0;
+    };
+    while (stop - src >= 8) {
+        const std::uint64_t x = Load(src);
+        if (AnyStuffed(x))
+            break;
+        std::memcpy(dst, &x, sizeof x);
+        lanes += (x & kPairs) + ((x >> 8) & kPairs);
+        if (++words == 128)
+            fold();
+        src += 8;
+        dst += 8;
+    }
+    fold();
+    while (src<stop &&static_cast<std::uint8_t>(*src - kEscape)> 2) {
+        sum += *src;
+        *dst++ = *src++;
+    }
+    return static_cast<std::size_t>(src - start);
+}
+
+// One body byte at src, undoing an escape: the escape is dropped and the byte after it,
+// inside the body, taken XOR 0x20, whatever it is (the checksum judges the result). A
+// marker inside the body, or an escape with nothing or a marker after it, is a broken packet.
+bool TakeByte(const std::uint8_t *&src, const std::uint8_t *end, std::uint8_t &byte)
+{
+    if (src >= end || IsMarker(*src))
+        return false;
+    if (*src != kEscape) {
+        byte = *src++;
+        return true;
+    }
+    if (src + 1 >= end || IsMarker(src[1]))
+        return false;
+    byte = static_cast<std::uint8_t>(src[1] ^ kEscapeXor);
+    src += 2;
+    return true;
+}
+
+// Index of the first start or end marker in base[from, size), or size.
+std::size_t FindMarker(const std::uint8_t *base, std::size_t from, std::size_t size)
+{
+    std::size_t i = from;
+    while (size - i >= 8 && !AnyMarker(Load(base + i)))
+        i += 8;
+    while (i < size && !IsMarker(base[i]))
+        ++i;
+    return i;
+}
+
 void ClearPacket(DecodedPacket &out)
 {
     out.command = 0;
@@ -128,49 +223,47 @@ std::string_view DecodePacket(std::span<const std::uint8_t> packet, DecodedPacke
         packet.front() != kStartMarker || packet.back() != kEndMarker)
         return STR_ERROR_PACKET;
 
-    // Unstuffed straight into the header and the payload store; the checksum byte is only
-    // known to be the last once the end marker is reached, so each byte is held back one step.
+    const std::uint8_t *src = packet.data() + 1;
+    const std::uint8_t *const end = packet.data() + packet.size() - 1;
+    unsigned sum = 0;
+
+    // The header, byte by byte: four bytes, each possibly escaped.
     std::array<std::uint8_t, kHeaderBytes> header{};
-    std::size_t count = 0; // unstuffed body bytes so far
-    std::size_t payloadLength = 0;
-    std::uint8_t held = 0;
-    const std::size_t bodyEnd = packet.size() - 1;
-    for (std::size_t i = 1; i < bodyEnd; ++i) {
-        std::uint8_t byte = packet[i];
-        if (byte == kStartMarker || byte == kEndMarker)
+    for (std::uint8_t &h : header) {
+        if (!TakeByte(src, end, h))
             return ClearPacket(out), STR_ERROR_PACKET;
-        if (byte == kEscape) {
-            // An escape must be followed, inside the body, by the image of a byte that needed one.
-            if (i + 1 >= bodyEnd)
-                return ClearPacket(out), STR_ERROR_PACKET;
-            byte = static_cast<std::uint8_t>(packet[++i] ^ kEscapeXor);
-            if (!NeedsEscape(byte))
-                return ClearPacket(out), STR_ERROR_PACKET;
-        }
-        if (count > kHeaderBytes) {
-            if (payloadLength >= out.payload.size())
-                return ClearPacket(out), STR_ERROR_PACKET;
-            out.payload[payloadLength++] = held;
-        }
-        if (count < kHeaderBytes)
-            header[count] = byte;
-        else
-            held = byte;
-        ++count;
+        sum += h;
     }
-    if (count < kHeaderBytes + 1)
+
+    // Payload and checksum, straight into the payload store (which has room for the
+    // checksum behind the largest payload): runs between escapes in one step each.
+    std::uint8_t *const store = out.payload.data();
+    constexpr std::size_t kRoom = kPayloadStoreSize + 1;
+    std::size_t count = 0;
+    while (src < end) {
+        const std::size_t run = CopyRun(src, end, store + count, kRoom - count, sum);
+        src += run;
+        count += run;
+        if (src == end)
+            break;
+        std::uint8_t byte = 0;
+        if (count == kRoom || !TakeByte(src, end, byte))
+            return ClearPacket(out), STR_ERROR_PACKET;
+        store[count++] = byte;
+        sum += byte;
+    }
+    if (count == 0)
         return ClearPacket(out), STR_ERROR_PACKET;
 
-    const auto sum =
-        static_cast<std::uint8_t>(Checksum(header) + Checksum({out.payload.data(), payloadLength}));
-    if (sum != held)
+    const std::uint8_t checksum = store[count - 1];
+    if (static_cast<std::uint8_t>(sum - checksum) != checksum)
         return ClearPacket(out), STR_ERROR_CHECKSUM;
 
     out.command = header[0];
     out.code = header[1];
     out.total = header[2];
     out.index = header[3];
-    out.payloadLength = payloadLength;
+    out.payloadLength = count - 1;
     return {};
 }
 
@@ -181,14 +274,21 @@ void CPacketScanner::Reset()
     m_length = 0;
     m_started = false;
     m_complete = false;
+    m_packet = {};
     m_error = {};
 }
 
 std::span<const std::uint8_t> CPacketScanner::Packet() const
 {
-    if (!m_complete)
-        return {};
-    return {m_buffer.data(), m_length};
+    return m_complete ? m_packet : std::span<const std::uint8_t>{};
+}
+
+CPacketScanner::Result CPacketScanner::Fail(std::size_t consumedTo, std::size_t &consumed)
+{
+    Reset();
+    m_error = STR_ERROR_PACKET;
+    consumed = consumedTo;
+    return Result::Error;
 }
 
 CPacketScanner::Result CPacketScanner::Feed(std::span<const std::uint8_t> data,
@@ -198,31 +298,62 @@ CPacketScanner::Result CPacketScanner::Feed(std::span<const std::uint8_t> data,
     if (m_complete) {
         m_complete = false;
         m_length = 0;
+        m_packet = {};
     }
     m_error = {};
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        const std::uint8_t byte = data[i];
-        if (byte == kStartMarker) {
-            m_buffer[0] = byte;
-            m_length = 1;
+    const std::uint8_t *const base = data.data();
+    const std::size_t size = data.size();
+    std::size_t pos = 0;
+    // Where the packet being collected starts in `data`, while none of it is in m_buffer yet
+    // (a packet that starts and ends in one chunk is handed out where it lies).
+    std::size_t startInData = size;
+    while (pos < size) {
+        if (!m_started) {
+            if (base[pos] != kStartMarker)
+                return Fail(pos + 1, consumed);
             m_started = true;
+            m_length = 1;
+            startInData = pos++;
             continue;
         }
-        if (!m_started || m_length >= m_buffer.size()) {
-            Reset();
-            m_error = STR_ERROR_PACKET;
-            consumed = i + 1;
-            return Result::Error;
+        // The next marker of either kind; everything before it belongs to the packet.
+        const std::size_t marker = FindMarker(base, pos, size);
+        if (marker < size && base[marker] == kStartMarker) {
+            // A new start drops what was collected.
+            m_length = 1;
+            startInData = marker;
+            pos = marker + 1;
+            continue;
         }
-        m_buffer[m_length++] = byte;
-        if (byte == kEndMarker) {
+        const bool ends = marker < size;
+        const std::size_t take = (ends ? marker + 1 : size) - pos;
+        if (m_length + take > kMaxPacketBytes)
+            return Fail(pos + (kMaxPacketBytes - m_length) + 1, consumed);
+        if (ends && startInData < size) {
+            m_packet = data.subspan(startInData, marker + 1 - startInData);
+        } else {
+            if (startInData < size) {
+                m_buffer[0] = kStartMarker;
+                startInData = size;
+            }
+            std::memcpy(m_buffer.data() + m_length, base + pos, take);
+            m_packet = {m_buffer.data(), m_length + take};
+        }
+        m_length += take;
+        pos += take;
+        if (ends) {
             m_started = false;
             m_complete = true;
-            consumed = i + 1;
+            consumed = pos;
             return Result::Packet;
         }
     }
-    consumed = data.size();
+    // The chunk ended inside a packet: keep what it started.
+    if (startInData < size) {
+        m_buffer[0] = kStartMarker;
+        m_packet = {};
+    }
+    consumed = size;
     return Result::NeedMore;
 }
 
@@ -253,8 +384,7 @@ CReplyAssembler::Result CReplyAssembler::Add(const DecodedPacket &packet)
     m_expected = index + 1;
 
     const std::size_t capacity = std::min(m_reply.size(), kMaxReplyBytes);
-    if (packet.payloadLength > packet.payload.size() ||
-        packet.payloadLength > capacity - m_length) {
+    if (packet.payloadLength > kPayloadStoreSize || packet.payloadLength > capacity - m_length) {
         m_error = STR_ERROR_PACKET;
         return Result::Error;
     }

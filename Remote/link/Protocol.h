@@ -82,7 +82,9 @@ struct DecodedPacket
     std::uint8_t total = 0;
     std::uint8_t index = 0;
     std::size_t payloadLength = 0;
-    std::array<std::uint8_t, kPayloadStoreSize> payload{};
+    // At most kPayloadStoreSize bytes of payload; the one byte more holds the checksum while
+    // the packet is decoded.
+    std::array<std::uint8_t, kPayloadStoreSize + 1> payload{};
 };
 
 // Unstuffs a collected packet (markers included) and checks it. Returns an empty view on
@@ -90,8 +92,8 @@ struct DecodedPacket
 // is marked empty (payloadLength 0, header zeroed) so that it is never reused.
 std::string_view DecodePacket(std::span<const std::uint8_t> packet, DecodedPacket &out);
 
-// Collects one packet byte by byte from a stream, across any number of chunks.
-// The collection buffer is allocated once (kMaxPacketBytes).
+// Collects one packet from a stream, across any number of chunks, looking for the markers
+// eight bytes at a time. The collection buffer is allocated once (kMaxPacketBytes).
 class CPacketScanner
 {
 public:
@@ -105,8 +107,9 @@ public:
     CPacketScanner();
 
     // Scans data until the first end marker. `consumed` tells how many bytes were used;
-    // the rest belongs to the next packet. Packet: Packet() holds start to end marker.
-    // Error: Error() says why; the scanner is reset.
+    // the rest belongs to the next packet. Packet: Packet() holds start to end marker
+    // (pointing into `data` when the packet lay whole in it, so keep `data` as it is while
+    // Packet() is used). Error: Error() says why; the scanner is reset.
     Result Feed(std::span<const std::uint8_t> data, std::size_t &consumed);
 
     std::span<const std::uint8_t> Packet() const;
@@ -115,10 +118,14 @@ public:
     void Reset();
 
 private:
+    Result Fail(std::size_t consumedTo, std::size_t &consumed);
+
+    // Holds a packet that spans chunks (from its start marker on).
     std::vector<std::uint8_t> m_buffer;
-    std::size_t m_length = 0;
+    std::size_t m_length = 0; // bytes of the packet collected so far, start marker included
     bool m_started = false;
     bool m_complete = false; // Packet() is valid until the next Feed or Reset
+    std::span<const std::uint8_t> m_packet;
     std::string_view m_error;
 };
 

@@ -145,3 +145,8 @@ std::unique_ptr<IUsbBlockDevice> CreatePlatformUsbDevice(const std::string &)
         [] { return std::make_unique<CUsbDeviceVista>(); });
     return factory();
 }
+
+bool PlatformUsbNeedsIds()
+{
+    return false;
+}

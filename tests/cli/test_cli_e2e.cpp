@@ -335,7 +335,7 @@ TEST(CliFailures, WatchCountsFailedFramesAndCarriesOn)
     EXPECT_EQ(run.err, "error: Communication Error!\n");
 }
 
-TEST(CliFailures, NothingListeningIsACableError)
+TEST(RegressCliCause, NothingListeningIsACableErrorWithItsCause)
 {
     // A port that was free a moment ago.
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -346,9 +346,14 @@ TEST(CliFailures, NothingListeningIsACableError)
     socklen_t length = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &length);
     ::close(fd);
-    const CliRun run = RunCli({"--port", QString::number(ntohs(addr.sin_port)), "info"});
+    const QString port = QString::number(ntohs(addr.sin_port));
+    CliRun run = RunCli({"--port", port, "info"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "error: STR_DEVCOM_ERR_CHKCABLE\n");
+    EXPECT_EQ(run.err,
+              "error: STR_DEVCOM_ERR_CHKCABLE: Connection refused by 127.0.0.1:" + port + "\n");
+    run = RunCli({"--host", "no-such-host.invalid", "info"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "error: STR_DEVCOM_ERR_CHKCABLE: Host name not found\n");
 }
 
 TEST(CliUsage, HelpAndUsageErrors)

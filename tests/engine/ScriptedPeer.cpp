@@ -9,20 +9,6 @@ namespace net = klr::net;
 
 namespace enginetest {
 
-namespace {
-
-class NetworkEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override { net::StartNetworking(); }
-    void TearDown() override { net::StopNetworking(); }
-};
-
-[[maybe_unused]] const auto *const kNetwork =
-    ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
-
-} // namespace
-
 ScriptedPeer::ScriptedPeer(bool ipv6)
 {
     const int family = ipv6 ? AF_INET6 : AF_INET;

@@ -88,6 +88,8 @@ private:
     void Serve();
     bool SendAll(klr::net::SocketHandle s, std::span<const std::uint8_t> bytes);
 
+    // Winsock must be started before the peer's first socket and stopped after its last.
+    klr::net::NetworkingScope m_networking;
     klr::net::SocketHandle m_listener = klr::net::kInvalidSocket;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};

@@ -1,9 +1,10 @@
 // The carrier-neutral operations of CDevComm: the same calls over TCP (scripted loopback
 // peer) and USB (simulated device), and giving up on request.
 #include "CDevComm.h"
-#include "NetCompat.h"
+#include "LoopbackListener.h"
 #include "ScriptedPeer.h"
 #include "SimUsbInstrument.h"
+#include "UsbPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 using namespace enginetest;
-namespace net = klr::net;
 
 namespace {
 
@@ -31,61 +31,6 @@ public:
             ++readyCalls;
     }
     std::atomic<int> readyCalls{0};
-};
-
-// A listener on 127.0.0.1 that never accepts, with its queue filled by connections of its
-// own, so that one more connect is left waiting for an answer.
-class LoopbackListenerFull
-{
-public:
-    LoopbackListenerFull()
-    {
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_listener == net::kInvalidSocket ||
-            bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            listen(m_listener, 0) != 0 ||
-            getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        for (int i = 0; i < 8 && !m_ready; ++i) {
-            const net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            if (s == net::kInvalidSocket)
-                return;
-            m_fillers.push_back(s);
-            net::SetNonBlocking(s, true);
-            if (net::ConnectSocket(s, reinterpret_cast<sockaddr *>(&address), length) == 0)
-                continue;
-            if (!net::ConnectPending(net::LastError()))
-                return;
-            const net::WaitResult result = net::WaitFor(s, true, 300);
-            if (result == net::WaitResult::Timeout)
-                m_ready = true; // this one waits: so will the next
-            else if (result == net::WaitResult::Failed || net::PendingError(s) != 0)
-                return; // refused instead of left waiting
-        }
-    }
-    ~LoopbackListenerFull()
-    {
-        for (const net::SocketHandle s : m_fillers)
-            net::CloseSocket(s);
-        if (m_listener != net::kInvalidSocket)
-            net::CloseSocket(m_listener);
-    }
-    LoopbackListenerFull(const LoopbackListenerFull &) = delete;
-    LoopbackListenerFull &operator=(const LoopbackListenerFull &) = delete;
-
-    bool Ready() const { return m_ready; }
-    std::uint16_t Port() const { return m_port; }
-
-private:
-    net::SocketHandle m_listener = net::kInvalidSocket;
-    std::vector<net::SocketHandle> m_fillers;
-    std::uint16_t m_port = 0;
-    bool m_ready = false;
 };
 
 // Answers the identification with `identity` and screens with `screen`, in 1000-byte packets.
@@ -155,6 +100,7 @@ TEST(LinkApiTcp, OpenIdentifyFetchAndKeyUseTheTcpRequests)
 
 TEST(LinkApiTcp, FailuresCarryTheLinkTexts)
 {
+    const klr::net::NetworkingScope networking; // the first peer is gone before the connect
     std::uint16_t deadPort = 0;
     {
         ScriptedPeer gone;
@@ -210,8 +156,9 @@ TEST(LinkApiTcp, CancelPendingEndsAWaitingFetchAndConnect)
     link.Disconnect();
 
     // A listener whose queue is full leaves the next connect waiting for its answer.
-    LoopbackListenerFull full;
-    if (!full.Ready())
+    LoopbackListener full(false, 0);
+    std::vector<LoopbackPeer> fillers;
+    if (!full.FillUntilSilent(fillers))
         GTEST_SKIP() << "this system answers connects to a full queue";
     link.SetPort(full.Port());
     link.SetConnectTimeoutMs(60000);
@@ -296,4 +243,77 @@ TEST(LinkApiUsb, ASilentReaderIsCancelledOrTimesOut)
     EXPECT_EQ(link.Identify(ConnMethod::Usb, reply, sent, 3, 10), LinkStatus::Timeout);
     EXPECT_EQ(sent, 1);
     link.CloseUsb();
+}
+
+// A failed connect says why in words, with the address, where it used to give only
+// STR_DEVCOM_ERR_CHKCABLE for a bad name, a refused port and a silent host alike.
+TEST(RegressConnectCause, EachKindOfFailureSaysWhyWithTheAddress)
+{
+    const klr::net::NetworkingScope networking; // the first peer is gone before the connect
+    CDevComm link;
+    link.Init(nullptr);
+    std::uint16_t deadPort = 0;
+    {
+        ScriptedPeer gone;
+        deadPort = gone.Port();
+    }
+    link.SetPort(deadPort);
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 0);
+    EXPECT_EQ(link.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
+    EXPECT_EQ(link.LastCause(), "Connection refused by 127.0.0.1:" + std::to_string(deadPort));
+    EXPECT_FALSE(link.PeerClosed());
+    if (UnusedLoopbackPort(true) != 0) {
+        EXPECT_EQ(link.Open(ConnMethod::TcpIPv6, "::1", nullptr), 0);
+        EXPECT_EQ(link.LastCause(), "Connection refused by [::1]:" + std::to_string(deadPort));
+    }
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "no-such-host.invalid", nullptr), 0);
+    EXPECT_EQ(link.LastCause(), "Host name not found");
+
+    ScriptedPeer peer;
+    link.SetPort(peer.Port());
+    ASSERT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 1);
+    EXPECT_EQ(link.LastCause(), "");
+    link.Disconnect();
+
+    CDevComm usb;
+    usb.Init(nullptr);
+    EXPECT_EQ(usb.Open(ConnMethod::Usb, "", nullptr), -1);
+    EXPECT_EQ(usb.LastCause(), PlatformUsbNeedsIds() ? "No USB device configured (set UsbId)"
+                                                     : "No USB instrument found");
+    usb.SetUsbIds("fffe:fffd");
+    EXPECT_EQ(usb.Open(ConnMethod::Usb, "", nullptr), -1);
+    EXPECT_EQ(usb.LastCause(), "No USB instrument found");
+
+    LoopbackListener silent(false, 0);
+    std::vector<LoopbackPeer> fillers;
+    if (!silent.FillUntilSilent(fillers))
+        GTEST_SKIP() << "no silent address on loopback here";
+    link.SetPort(silent.Port());
+    link.SetConnectTimeoutMs(200);
+    EXPECT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 0);
+    EXPECT_EQ(link.LastCause(),
+              "No answer from 127.0.0.1:" + std::to_string(silent.Port()) + " within 0.2 s");
+}
+
+// The session tells a lost link from an instrument that is merely slow to answer.
+TEST(RegressConnectCause, PeerClosedTellsAClosedConnectionFromASilentOne)
+{
+    ScriptedPeer peer;
+    std::atomic<bool> close{false};
+    peer.SetResponder([&](const Request &) {
+        return close ? std::vector<Step>{CloseStep()} : std::vector<Step>{};
+    });
+    CDevComm link;
+    link.Init(nullptr);
+    link.SetPort(peer.Port());
+    link.SetReceiveAttemptMs(20);
+    ASSERT_EQ(link.Open(ConnMethod::TcpIPv4, "127.0.0.1", nullptr), 1);
+    Bytes out;
+    EXPECT_EQ(link.FetchFile(ConnMethod::TcpIPv4, "currentdisp.jpg", out), LinkStatus::Failed);
+    EXPECT_EQ(link.ErrorText(), "STR_ERROR_TIMEOUT");
+    EXPECT_FALSE(link.PeerClosed());
+    close = true;
+    EXPECT_EQ(link.FetchFile(ConnMethod::TcpIPv4, "currentdisp.jpg", out), LinkStatus::Failed);
+    EXPECT_EQ(link.ErrorText(), "STR_ERROR_TIMEOUT");
+    EXPECT_TRUE(link.PeerClosed());
 }

@@ -1,12 +1,15 @@
 // CDevComm over TCP against a scripted loopback peer.
 #include "CDevComm.h"
+#include "LoopbackListener.h"
 #include "ScriptedPeer.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 
 using namespace enginetest;
 using Clock = std::chrono::steady_clock;
@@ -63,7 +66,107 @@ int PollToEnd(CDevComm &link)
     return result;
 }
 
+// A loopback connection whose buffers are small on both sides, so that a peer that stops
+// reading fills them within a few dozen keys. The client end is for the link to take over.
+struct SmallBufferConnection
+{
+    SmallBufferConnection() : listener(false, 8, 4096)
+    {
+        client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        const int size = 4096;
+        setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&size),
+                   sizeof size);
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(listener.Port());
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (klr::net::ConnectSocket(client, reinterpret_cast<sockaddr *>(&target), sizeof target) ==
+            0)
+            peer = listener.Accept(10000);
+    }
+    LoopbackListener listener;
+    klr::net::SocketHandle client = klr::net::kInvalidSocket;
+    LoopbackPeer peer;
+};
+
+std::string KeyText(int n)
+{
+    return "KEYP:K" + std::to_string(n) + "\n";
+}
+
+Bytes KeyFrame(int n)
+{
+    std::array<std::uint8_t, klr::kTextPayloadSize> payload{};
+    klr::MakeTextPayload(KeyText(n), payload);
+    return klr::EncodeFrame(klr::kCommand, klr::REQ_CMD, 1, 0, payload);
+}
+
 } // namespace
+
+// A key waits (a bounded time) for room in the socket instead of being dropped the moment
+// the buffers are full: a peer that pauses, then reads, gets every key, whole and in order.
+TEST(RegressKeySend, KeysWaitForAPeerThatPausesInsteadOfFailing)
+{
+    SmallBufferConnection c;
+    ASSERT_TRUE(c.peer.Valid());
+    CDevComm link;
+    link.Init(nullptr);
+    link.AttachConnectedSocket(c.client, 1);
+    constexpr int kKeys = 400;
+    Bytes expected;
+    for (int i = 0; i < kKeys; ++i) {
+        const Bytes frame = KeyFrame(i);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    Bytes received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        received = c.peer.Receive(expected.size(), 10000);
+    });
+    int failed = 0;
+    for (int i = 0; i < kKeys; ++i)
+        failed += link.SendKey(ConnMethod::TcpIPv4, KeyText(i)) ? 0 : 1;
+    reader.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(received, expected);
+}
+
+// Against a peer that never reads, a key fails within its bound, and no key that did not
+// leave whole was reported as sent.
+TEST(RegressKeySend, APeerThatNeverReadsGetsAFailureAndNoPartialKeyCountsAsSent)
+{
+    SmallBufferConnection c;
+    ASSERT_TRUE(c.peer.Valid());
+    CDevComm link;
+    link.Init(nullptr);
+    link.AttachConnectedSocket(c.client, 1);
+    auto sending = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 100000; ++i) {
+            if (!link.SendKey(ConnMethod::TcpIPv4, KeyText(i)))
+                return i;
+        }
+        return -1;
+    });
+    if (sending.wait_for(kHang) != std::future_status::ready) {
+        c.peer.Close(); // the reset ends a send that blocked
+        sending.wait();
+        FAIL() << "a key send blocked";
+    }
+    const int sent = sending.get();
+    ASSERT_GT(sent, 0);
+    Bytes expected;
+    for (int i = 0; i < sent; ++i) {
+        const Bytes frame = KeyFrame(i);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    const Bytes received = c.peer.Receive(expected.size() + klr::kMaxTcpFrame, 1000);
+    ASSERT_GE(received.size(), expected.size());
+    EXPECT_EQ(
+        Bytes(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(expected.size())),
+        expected);
+    // Of the key that failed, at most a part left.
+    EXPECT_LT(received.size() - expected.size(), KeyFrame(sent).size());
+}
 
 TEST(EngineTcp, ConnectsAndSendsRequestsAsEncodedFrames)
 {
@@ -94,6 +197,7 @@ TEST(EngineTcp, ConnectsAndSendsRequestsAsEncodedFrames)
 
 TEST(EngineTcp, ConnectFailuresReportCheckCable)
 {
+    const klr::net::NetworkingScope networking; // the peer below is gone before the connect
     std::uint16_t deadPort = 0;
     {
         ScriptedPeer closed; // its port is free again once it is gone

@@ -3,6 +3,7 @@
 // builds run these too), and leave the link able to take the next good reply.
 #include "CDevComm.h"
 #include "CUsbDeviceSim.h"
+#include "Diagnostic.h"
 #include "Protocol.h"
 #include "ScriptedPeer.h"
 
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace enginetest;
 using Clock = std::chrono::steady_clock;
@@ -310,17 +312,15 @@ TEST_F(HostileLink, AnEscapeByteAtEveryPositionIsRefused)
 TEST_F(HostileLink, ASecondStartMarkerRestartsThePacket)
 {
     const Bytes payload{5, 6, 7};
-    hostile = [payload] {
-        const Bytes frame = Frame(1, 0, payload);
-        const Bytes half(frame.begin(), frame.begin() + 4);
-        return std::vector<Step>{SendStep(Cat({Bytes{0x7F}, frame})),
-                                 SendStep(Cat({half, frame}), 10)};
-    };
-    EXPECT_EQ(Fetch(), 100);
-    EXPECT_EQ(ReplyBytes(), payload);
-    // The second step arrives as the next reply and is just as good.
-    EXPECT_EQ(Fetch(), 100);
-    EXPECT_EQ(ReplyBytes(), payload);
+    const Bytes frame = Frame(1, 0, payload);
+    const Bytes half(frame.begin(), frame.begin() + 4);
+    for (const Bytes &script : {Cat({Bytes{0x7F}, frame}), Cat({half, frame})}) {
+        answered = 0;
+        hostile = [script] { return std::vector<Step>{SendStep(script)}; };
+        EXPECT_EQ(Fetch(), 100);
+        EXPECT_EQ(ReplyBytes(), payload);
+        ExpectGood();
+    }
 }
 
 TEST_F(HostileLink, EndMarkersAloneAreRefused)
@@ -412,6 +412,65 @@ TEST_F(HostileLink, APeerThatClosesMidReplyFailsAndANewConnectionWorks)
         return std::vector<Step>{SendStep(frames[0]), CloseStep(20)};
     };
     ExpectFailureThenGood(kTimeout, true);
+}
+
+// ---- replies nobody asked for ----
+
+// A peer that answers request n with screen n, and can push a reply nobody asked for.
+class RegressStaleReply : public ::testing::Test
+{
+protected:
+    static Bytes Screen(int n) { return PatternBytes(1500 + 100 * n, 40 + n); }
+
+    void SetUp() override
+    {
+        klr::SetDiagnosticSink([this](std::string_view text) {
+            std::lock_guard lock(m_mutex);
+            m_lines.emplace_back(text);
+        });
+        peer.SetResponder([this](const Request &) {
+            return std::vector<Step>{
+                SendStep(Join(ReplyFrames(klr::REQ_SCREEN, Screen(served++), 1000)))};
+        });
+        link.Init(nullptr);
+        link.SetPort(peer.Port());
+        link.SetReceiveAttemptMs(kAttemptMs);
+        ASSERT_EQ(link.ConnectTcp(), 1);
+        ASSERT_TRUE(peer.WaitForConnections(1));
+    }
+    void TearDown() override { klr::SetDiagnosticSink({}); }
+
+    Bytes Fetch()
+    {
+        std::vector<std::uint8_t> out;
+        EXPECT_EQ(link.FetchFile(ConnMethod::TcpIPv4, "currentdisp.jpg", out), LinkStatus::Complete)
+            << link.ErrorText();
+        return out;
+    }
+
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::atomic<int> served{0};
+    CDevComm link;
+    ScriptedPeer peer;
+};
+
+TEST_F(RegressStaleReply, AnUnrequestedReplyIsDroppedAndEveryRequestGetsItsOwnReply)
+{
+    const Bytes stale = Join(ReplyFrames(klr::REQ_SCREEN, PatternBytes(700, 99), 1000));
+    ASSERT_TRUE(peer.Send(stale));
+    // Let it reach the link's side of the connection before the first request goes out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int n = 0; n < 3; ++n)
+        EXPECT_EQ(Fetch(), Screen(n)) << "request " << n;
+    EXPECT_EQ(Lines(), std::vector<std::string>{"Dropped " + std::to_string(stale.size()) +
+                                                " stale bytes before a request\n"});
 }
 
 // ---- USB: one packet per block ----

@@ -83,11 +83,14 @@ void LoopbackPeer::Close()
     }
 }
 
-LoopbackListener::LoopbackListener(bool ipv6, int backlog) : m_ipv6(ipv6)
+LoopbackListener::LoopbackListener(bool ipv6, int backlog, int receiveBuffer) : m_ipv6(ipv6)
 {
     const net::SocketHandle s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == net::kInvalidSocket)
         return;
+    if (receiveBuffer > 0)
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&receiveBuffer),
+                   sizeof receiveBuffer);
     sockaddr_storage storage;
     const socklen_t length = FillAddress(ipv6, 0, storage);
     if (bind(s, reinterpret_cast<sockaddr *>(&storage), length) != 0 || listen(s, backlog) != 0) {
@@ -122,6 +125,29 @@ LoopbackPeer LoopbackListener::Accept(int ms)
     if (!Valid() || net::WaitFor(m_socket, false, ms) != net::WaitResult::Ready)
         return LoopbackPeer();
     return LoopbackPeer(accept(m_socket, nullptr, nullptr));
+}
+
+bool LoopbackListener::FillUntilSilent(std::vector<LoopbackPeer> &fillers)
+{
+    sockaddr_storage target;
+    const socklen_t length = FillAddress(m_ipv6, m_port, target);
+    for (int i = 0; i < 16 && Valid(); ++i) {
+        const net::SocketHandle s = socket(m_ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s == net::kInvalidSocket)
+            return false;
+        fillers.emplace_back(s);
+        net::SetNonBlocking(s, true);
+        if (net::ConnectSocket(s, reinterpret_cast<sockaddr *>(&target), length) == 0)
+            continue;
+        if (!net::ConnectPending(net::LastError()))
+            return false;
+        const net::WaitResult result = net::WaitFor(s, true, 300);
+        if (result == net::WaitResult::Timeout)
+            return true;
+        if (result == net::WaitResult::Failed || net::PendingError(s) != 0)
+            return false; // refused rather than left waiting
+    }
+    return false;
 }
 
 std::uint16_t UnusedLoopbackPort(bool ipv6)

@@ -37,7 +37,8 @@ class LoopbackListener
 {
 public:
     // ipv6: listen on ::1, else on 127.0.0.1. Valid() is false when that is impossible here.
-    explicit LoopbackListener(bool ipv6, int backlog = 8);
+    // receiveBuffer > 0: the accepted connections' receive buffer size (SO_RCVBUF).
+    explicit LoopbackListener(bool ipv6, int backlog = 8, int receiveBuffer = 0);
     ~LoopbackListener();
     LoopbackListener(const LoopbackListener &) = delete;
     LoopbackListener &operator=(const LoopbackListener &) = delete;
@@ -47,9 +48,15 @@ public:
     std::string Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
     // Waits at most `ms` for a connection.
     LoopbackPeer Accept(int ms);
+    // Connects to this listener, without ever accepting, until a connect is left waiting for
+    // an answer (the queue is full), keeping those connections in `fillers`: then every
+    // further connect waits too. False when this system refuses such connects instead.
+    bool FillUntilSilent(std::vector<LoopbackPeer> &fillers);
     void Close();
 
 private:
+    // Winsock must be started before the listener's socket and stopped after it.
+    klr::net::NetworkingScope m_networking;
     bool m_ipv6;
     klr::net::SocketHandle m_socket = klr::net::kInvalidSocket;
     std::uint16_t m_port = 0;

@@ -32,6 +32,7 @@ bool Connect(CSocketComm &link, bool ipv6, const std::string &host)
 class LoopbackSocket : public testing::TestWithParam<Family>
 {
 protected:
+    klr::net::NetworkingScope m_networking;
     void SetUp() override
     {
         m_listener = std::make_unique<LoopbackListener>(GetParam().ipv6);
@@ -45,6 +46,13 @@ protected:
 
     std::unique_ptr<LoopbackListener> m_listener;
     CInterface m_link;
+};
+
+// Sockets and name lookups need networking started (on Windows) for the whole test.
+class SocketConnect : public testing::Test
+{
+protected:
+    klr::net::NetworkingScope m_networking;
 };
 
 } // namespace
@@ -167,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Families, LoopbackSocket,
                          testing::Values(Family{false, "IPv4"}, Family{true, "IPv6"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST(SocketConnect, SecondIPv4ConnectFailsAndKeepsTheFirst)
+TEST_F(SocketConnect, SecondIPv4ConnectFailsAndKeepsTheFirst)
 {
     LoopbackListener listener(false);
     ASSERT_TRUE(listener.Valid());
@@ -184,7 +192,7 @@ TEST(SocketConnect, SecondIPv4ConnectFailsAndKeepsTheFirst)
     EXPECT_EQ(first.Receive(3, kGenerousMs), data);
 }
 
-TEST(SocketConnect, SecondIPv6ConnectReplacesTheFirst)
+TEST_F(SocketConnect, SecondIPv6ConnectReplacesTheFirst)
 {
     LoopbackListener listener(true);
     if (!listener.Valid())
@@ -204,7 +212,7 @@ TEST(SocketConnect, SecondIPv6ConnectReplacesTheFirst)
     EXPECT_EQ(second.Receive(4, kGenerousMs), data);
 }
 
-TEST(SocketConnect, IPv4ConnectResolvesAHostName)
+TEST_F(SocketConnect, IPv4ConnectResolvesAHostName)
 {
     std::uint32_t address = 0;
     if (!CSocketComm::ResolveIPv4("localhost", address) || address != htonl(INADDR_LOOPBACK))
@@ -217,7 +225,7 @@ TEST(SocketConnect, IPv4ConnectResolvesAHostName)
     EXPECT_TRUE(listener.Accept(kGenerousMs).Valid());
 }
 
-TEST(SocketConnect, IPv4AddressResolution)
+TEST_F(SocketConnect, IPv4AddressResolution)
 {
     std::uint32_t address = 0;
     ASSERT_TRUE(CSocketComm::ResolveIPv4("127.0.0.1", address));
@@ -231,7 +239,7 @@ TEST(SocketConnect, IPv4AddressResolution)
     EXPECT_FALSE(CSocketComm::ResolveIPv4("", address));
 }
 
-TEST(SocketConnect, UnresolvableNameFailsOnBothPaths)
+TEST_F(SocketConnect, UnresolvableNameFailsOnBothPaths)
 {
     CSocketComm link;
     EXPECT_FALSE(link.ConnectIPv4("no-such-instrument.invalid"));
@@ -242,7 +250,7 @@ TEST(SocketConnect, UnresolvableNameFailsOnBothPaths)
     EXPECT_FALSE(link.IsOpen());
 }
 
-TEST(SocketConnect, IPv6PathRefusesAHostWithOnlyIPv4Addresses)
+TEST_F(SocketConnect, IPv6PathRefusesAHostWithOnlyIPv4Addresses)
 {
     LoopbackListener listener(false);
     ASSERT_TRUE(listener.Valid());
@@ -255,7 +263,7 @@ TEST(SocketConnect, IPv6PathRefusesAHostWithOnlyIPv4Addresses)
     EXPECT_FALSE(listener.Accept(100).Valid());
 }
 
-TEST(SocketConnect, NothingIsSentWithoutSocketOrData)
+TEST_F(SocketConnect, NothingIsSentWithoutSocketOrData)
 {
     CSocketComm link;
     const Bytes data{1, 2, 3};
@@ -274,27 +282,14 @@ TEST(SocketConnect, NothingIsSentWithoutSocketOrData)
     EXPECT_EQ(link.SendBuffer(data.data(), -1), 0);
 }
 
-TEST(SocketConnect, ConnectTimesOutAgainstAPeerThatDoesNotAnswer)
+TEST_F(SocketConnect, ConnectTimesOutAgainstAPeerThatDoesNotAnswer)
 {
     // A listener whose accept queue is full drops further handshakes on most stacks; use it
     // only if a probe shows that it really does not answer here.
     LoopbackListener listener(false, 0);
     ASSERT_TRUE(listener.Valid());
     std::vector<LoopbackPeer> fillers;
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(listener.Port());
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool silent = false;
-    for (int i = 0; i < 16 && !silent; ++i) {
-        const klr::net::SocketHandle s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        ASSERT_NE(s, klr::net::kInvalidSocket);
-        klr::net::SetNonBlocking(s, true);
-        klr::net::ConnectSocket(s, reinterpret_cast<sockaddr *>(&target), sizeof target);
-        silent = klr::net::WaitFor(s, true, 300) == klr::net::WaitResult::Timeout;
-        fillers.emplace_back(s);
-    }
-    if (!silent)
+    if (!listener.FillUntilSilent(fillers))
         GTEST_SKIP() << "no silent address on loopback here";
 
     CSocketComm link;

@@ -1,5 +1,7 @@
 // klremote-cli.exe as a script runs it: a separate process talking to a loopback peer that
-// answers like an instrument.
+// answers like an instrument. Winsock started in this test process (by the peer's listener)
+// does nothing for the client's process: these work only because the client starts it
+// itself.
 #include "LoopbackListener.h"
 #include "NetCompat.h"
 #include "Protocol.h"
@@ -255,12 +257,13 @@ TEST(CliExe, KeyTextsReachThePeerInOrderWithTheirLineFeed)
     EXPECT_EQ(peer.Keys(), (std::vector<std::string>{"KEYP:MODE\n", "KEYP 120,45\n"}));
 }
 
-TEST(CliExe, NothingListeningIsALinkFailure)
+TEST(CliExe, NothingListeningIsALinkFailureWithItsCause)
 {
     const std::uint16_t port = UnusedLoopbackPort(false);
     ASSERT_NE(port, 0);
     const ProcessResult run = RunCli("--port " + std::to_string(port) + " info");
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(Line(run.err), "error: STR_DEVCOM_ERR_CHKCABLE");
+    EXPECT_EQ(Line(run.err), "error: STR_DEVCOM_ERR_CHKCABLE: Connection refused by 127.0.0.1:" +
+                                 std::to_string(port));
     EXPECT_EQ(run.out, "");
 }

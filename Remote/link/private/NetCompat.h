@@ -127,12 +127,56 @@ inline bool ConnectPending(int error)
 #endif
 }
 
+// True for the error of a non-blocking send or receive that would have had to wait.
+inline bool WouldBlock(int error)
+{
+#ifdef _WIN32
+    return error == WSAEWOULDBLOCK;
+#else
+#if EAGAIN == EWOULDBLOCK
+    return error == EAGAIN;
+#else
+    return error == EAGAIN || error == EWOULDBLOCK;
+#endif
+#endif
+}
+
 inline int TimedOutError()
 {
 #ifdef _WIN32
     return WSAETIMEDOUT;
 #else
     return ETIMEDOUT;
+#endif
+}
+
+inline int RefusedError()
+{
+#ifdef _WIN32
+    return WSAECONNREFUSED;
+#else
+    return ECONNREFUSED;
+#endif
+}
+
+// What every socket call fails with before networking was started (Windows only).
+inline int NotStartedError()
+{
+#ifdef _WIN32
+    return WSANOTINITIALISED;
+#else
+    return 0;
+#endif
+}
+
+// True for a getaddrinfo result that only says networking was not started.
+inline bool IsNotStartedResolverResult(int result)
+{
+#ifdef _WIN32
+    return result == WSANOTINITIALISED;
+#else
+    (void)result;
+    return false;
 #endif
 }
 
