@@ -540,7 +540,7 @@ int CRemoteSession::FetchScreen()
     if (status == LinkStatus::NotSent) {
         Log(QString::asprintf(kLogUsbSendTimeout, int(klr::REQ_SCREEN)));
         SetScreenReady(1);
-        NoteFetch(false);
+        NoteFetch(false, false);
         return 0;
     }
     if (status != LinkStatus::Complete) {
@@ -550,8 +550,8 @@ int CRemoteSession::FetchScreen()
             Log(QString::asprintf(format, error.c_str()));
             // A broken reply still shows an instrument that answers; silence or a closed
             // connection does not.
-            if (error == klr::STR_ERROR_TIMEOUT)
-                NoteFetch(false);
+            if (error == klr::STR_ERROR_TIMEOUT || m_link.PeerClosed())
+                NoteFetch(false, m_link.PeerClosed());
         }
         SetScreenReady(1);
         return 0;
@@ -605,11 +605,11 @@ int CRemoteSession::FetchScreen()
             m_link.Disconnect();
         return 0;
     }
-    NoteFetch(true);
+    NoteFetch(true, false);
     return 1;
 }
 
-void CRemoteSession::NoteFetch(bool ok)
+void CRemoteSession::NoteFetch(bool ok, bool closed)
 {
     if (ok) {
         if (m_failedFetches.exchange(0) >= kFailuresUntilLost)
@@ -617,7 +617,12 @@ void CRemoteSession::NoteFetch(bool ok)
                 this, [this] { OnLinkTrouble(false); }, Qt::QueuedConnection);
         return;
     }
-    if (++m_failedFetches == kFailuresUntilLost)
+    // A closed connection is lost at once; silence after three screens in a row. Only the
+    // refresh worker counts.
+    const int before = m_failedFetches.load();
+    const int after = closed ? std::max(before + 1, kFailuresUntilLost) : before + 1;
+    m_failedFetches = after;
+    if (before < kFailuresUntilLost && after >= kFailuresUntilLost)
         QMetaObject::invokeMethod(
             this, [this] { OnLinkTrouble(true); }, Qt::QueuedConnection);
 }

@@ -145,7 +145,9 @@ private:
     void FinishConnect(const ConnectOutcome &outcome);
     void RefreshThreadProc();
     int FetchScreen();
-    void NoteFetch(bool ok);
+    // After each screen: ok, or failed in a way that says the instrument no longer answers
+    // (`closed`: the connection itself went).
+    void NoteFetch(bool ok, bool closed);
     void OnPicture(const ScreenFrame &frame);
     void OnLinkTrouble(bool lost);
     void OnKeySendFailed();
