@@ -70,7 +70,8 @@ const PanelProfile CRemoteDlgLK::kProfile = {
 };
 
 CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store, presenter, parent),
+    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store,
+                 presenter, parent),
       m_nModelGroup(lk::kInitialModelGroup)
 {
     // A fixed frame with caption, system menu and minimise box: no sizing, no maximise.
@@ -110,12 +111,6 @@ void CRemoteDlgLK::CreatePanel()
     ApplyScaleFaces();
     LayoutPanel();
     SetKnobGeometry();
-}
-
-CQxButton *CRemoteDlgLK::Key(int id) const
-{
-    const auto it = m_keys.find(id);
-    return it == m_keys.end() ? nullptr : it->second;
 }
 
 void CRemoteDlgLK::ShowKeyHeld(int id, bool held)
@@ -198,14 +193,6 @@ void CRemoteDlgLK::SetKnobGeometry()
     for (int i = 0; i < 13; ++i)
         table[i] = res::LkKnob(Scale(), i);
     m_knob->SetKnobGeometry(table);
-}
-
-void CRemoteDlgLK::SetPanelKeysEnabled(bool enabled)
-{
-    for (auto &entry : m_keys)
-        entry.second->setEnabled(enabled);
-    if (m_knob)
-        m_knob->setEnabled(enabled);
 }
 
 bool CRemoteDlgLK::OnCommand(int id)

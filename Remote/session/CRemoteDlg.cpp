@@ -1,6 +1,7 @@
 #include "CRemoteDlg.h"
 
 #include "CDlgCommNew.h"
+#include "CKnobButton.h"
 #include "CLog.h"
 #include "CPrefStore.h"
 #include "CScreenView.h"
@@ -130,6 +131,12 @@ QString CRemoteDlg::PaneText(int pane) const
     return m_pStatusBar ? m_pStatusBar->PaneText(pane) : QString();
 }
 
+CQxButton *CRemoteDlg::Key(int id) const
+{
+    const auto it = m_keys.find(id);
+    return it == m_keys.end() ? nullptr : it->second;
+}
+
 bool CRemoteDlg::IsControlEnabled(int id) const
 {
     const QWidget *control = findChild<QWidget *>(QString::number(id));
@@ -148,9 +155,12 @@ void CRemoteDlg::ApplyState(SessionState state)
     set(ids::IDC_DISCONNECT, state == SessionState::Connected);
     set(ids::IDC_START, state == SessionState::Connected);
     set(ids::IDC_STOP, started);
-    SetPanelKeysEnabled(started);
+    for (auto &entry : m_keys)
+        entry.second->setEnabled(started);
+    if (m_knob)
+        m_knob->setEnabled(started);
     if (!started)
-        m_keys.Clear();
+        m_pcKeys.Clear();
 
     const bool lost = state == SessionState::LinkLost;
     SetPane(1, Cstr(lost ? kPaneLinkLost : up ? kPaneConnected : kPaneDisconnected));
@@ -392,8 +402,8 @@ bool CRemoteDlg::HandleKey(QKeyEvent *event)
     const int id = PanelKeyFor(event);
     if (id == 0)
         return false;
-    switch (m_keys.OnKey(qtKey, event->type() == QEvent::KeyPress, event->isAutoRepeat(),
-                         event->timestamp())) {
+    switch (m_pcKeys.OnKey(qtKey, event->type() == QEvent::KeyPress, event->isAutoRepeat(),
+                           event->timestamp())) {
     case PcKeyTracker::Action::Press:
         ShowKeyHeld(id, true);
         break;

@@ -16,12 +16,15 @@
 #include <QRect>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 class CPrefStore;
 class CScreenView;
+class CKnobButton;
+class CQxButton;
 class CSessionStatusBar;
 class QMenu;
 class QKeyEvent;
@@ -68,6 +71,9 @@ public:
     int PicturesShown() const { return m_nPicturesShown; }
     bool KeySenderDrain(int timeoutMs);
     CDevComm &Link() { return m_session.Link(); }
+    // A panel key by its control ID (nullptr for none), and the knob.
+    CQxButton *Key(int id) const;
+    CKnobButton *Knob() const { return m_knob; }
 
     QRect m_rcScreen;
 
@@ -79,7 +85,6 @@ protected:
     // Variant hooks, all on the window thread ---------------------------------------------
     // Places the keys and the knob (called by OnInitDialog after the status bar).
     virtual void CreatePanel() = 0;
-    virtual void SetPanelKeysEnabled(bool enabled) = 0;
     // The panel key a PC key stands for, 0 when none.
     virtual int PanelKeyFor(const QKeyEvent *event) const = 0;
     // A key shows its pressed face while its PC key is held.
@@ -121,6 +126,9 @@ public slots:
 
 protected:
     CSessionStatusBar *m_pStatusBar = nullptr;
+    // The panel's keys and knob, created by the variant; enabled only while Started.
+    std::map<int, CQxButton *> m_keys;
+    CKnobButton *m_knob = nullptr;
     QIcon m_hIconConnected;
     QIcon m_hIconDisconnected;
 
@@ -140,7 +148,7 @@ private:
     CScreenView *m_screen = nullptr;
     QImage m_picture;
     int m_nPicturesShown = 0;
-    PcKeyTracker m_keys;
+    PcKeyTracker m_pcKeys;
 
     // Its workers report to nothing but the session itself; it outlives the features, which
     // may use it until they go.

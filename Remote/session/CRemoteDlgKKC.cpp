@@ -95,20 +95,6 @@ void CRemoteDlgKKC::ShowKeyHeld(int id, bool held)
     button->repaint();
 }
 
-CQxButton *CRemoteDlgKKC::Key(int id) const
-{
-    const auto it = m_keys.find(id);
-    return it == m_keys.end() ? nullptr : it->second;
-}
-
-void CRemoteDlgKKC::SetPanelKeysEnabled(bool enabled)
-{
-    for (auto &entry : m_keys)
-        entry.second->setEnabled(enabled);
-    if (m_knob)
-        m_knob->setEnabled(enabled);
-}
-
 bool CRemoteDlgKKC::OnCommand(int id)
 {
     if (const res::layout::KkcKey *key = res::layout::FindKkcKey(id)) {
