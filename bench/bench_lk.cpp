@@ -143,7 +143,6 @@ int main(int argc, char **argv)
             fromReply.LoadFromData(reinterpret_cast<const unsigned char *>(reply.constData()),
                                    int(reply.size()));
             decodeReply.push_back(Ms(clock_type::now() - ra));
-
         }
         std::printf("scale %d%% (%d x %d):\n", scale == 1 ? 85 : 70, pictureSize.width(),
                     pictureSize.height());

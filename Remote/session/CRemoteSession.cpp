@@ -16,7 +16,6 @@
 
 #include <chrono>
 
-
 namespace {
 
 constexpr const char *kLogUsbOpenFailed = "Error! Do not connect";
