@@ -5,6 +5,8 @@
 #   kkc   --simulate --family 1: live screen, a click on the "1" key opens the entry field
 #   enter --simulate, Enter in "Select Model": the first family's panel with a live screen
 #   exit  Escape in "Select Model": the program ends with no log and no settings written
+#   wm    under a window manager: the LK window's outer size is 1290 x 820 from its first show,
+#         and the KKC panel picture fills the client area
 # Exit status 77 (skipped) when no virtual display can be had. SHOT_DIR, when given, keeps
 # the screenshots (used for the README pictures).
 set -euo pipefail
@@ -257,6 +259,44 @@ exit)
     ((status == 0)) || fail "klremote ended with status $status"
     [[ -z "$(ls -A "$log_dir" 2>/dev/null)" ]] || fail "a log was written: $(ls "$log_dir")"
     no_store_written
+    ;;
+wm)
+    command -v openbox >/dev/null 2>&1 || { echo "SKIP: openbox is not installed"; exit 77; }
+    openbox >/dev/null 2>&1 &
+    wm_pid=$!
+    sleep 1
+    outer_size() { # window -> "WIDTHxHEIGHT" of the client plus the frame the manager drew
+        local geometry extents w h
+        geometry=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: //p')
+        extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ' ')
+        [[ -n "$geometry" && -n "$extents" ]] || return 1
+        local IFS=,
+        local -a e=($extents)
+        w=${geometry%x*} h=${geometry#*x}
+        echo "$((w + e[0] + e[1]))x$((h + e[2] + e[3]))"
+    }
+    "$exe" --simulate --family 0 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    wait_until 10 bash -c "[[ \$(xprop -id $win _NET_FRAME_EXTENTS) == *=* ]]" ||
+        fail "the window manager never framed the window"
+    sleep 1
+    size=$(outer_size "$win") || fail "no frame geometry"
+    [[ "$size" == 1290x820 ]] || fail "LK outer size $size, expected 1290x820"
+    finish_panel
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    sleep 2
+    geometry=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
+    [[ "$geometry" == 1023x699 ]] || fail "KKC client $geometry, expected 1023x699"
+    # The panel's right edge and the band above the status bar are the panel, not white.
+    snap "$win"
+    while read -r got; do
+        near "$got" "255,255,255" && fail "white at the panel's edge: $got"
+    done < <(pixels "$last_shot" "1020,300" "500,676")
+    finish_panel
+    kill "$wm_pid" 2>/dev/null || true
     ;;
 *)
     echo "unknown scenario '$scenario'"
