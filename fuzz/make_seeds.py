@@ -141,17 +141,36 @@ def main():
             pos, k = pos + n, k + 1
         return bytes(out)
 
+    # Flags: bit 0 identification, bits 1..3 further requests, bit 4 silence (not a hang-up)
+    # after the last answer, bit 5 the carrier-neutral operations, bit 6 a key before each request. A record
+    # 0xFF starts the next request's answer, 0xFE holds the rest of this one back until the
+    # link is done with it.
+    NEXT, STALL = b"\xff", b"\xfe"
+    SILENT, API, KEYS = 0x10, 0x20, 0x40
     screen = reply(0x60, jpeg, 100)
+    half = len(screen) // 2
     write("tcp_reply", {
         "ident_one_receive": bytes([1]) + records(reply(0x50, ident, 1024), [128]),
         "screen_in_pieces": bytes([0]) + records(screen, [1, 7, 64, 3]),
-        "screen_twice": bytes([2]) + records(screen + screen, [100]),
-        "checksum_then_good": bytes([2]) + records(frame(0x60, 1, 0, b"x")[:-2] + b"\x00\x7e" +
-                                                   screen, [50]),
+        "screen_twice": bytes([2]) + records(screen, [100]) + NEXT + records(screen, [100]),
+        "checksum_then_good": bytes([2]) + records(frame(0x60, 1, 0, b"x")[:-2] + b"\x00\x7e",
+                                                   [50]) + NEXT + records(screen, [50]),
         "noise_first": bytes([0]) + records(b"\x00\x01" + screen, [2, 128]),
         "out_of_sequence": bytes([0]) + records(frame(0x60, 3, 0, b"a") + frame(0x60, 3, 2, b"c"),
                                                 [128]),
         "total_zero": bytes([1]) + records(frame(0x50, 0, 0, b"ID"), [20]),
+        # The first answer comes late: a time-out, then stale bytes before the next request.
+        "late_reply": bytes([4]) + STALL + records(screen, [128]) + NEXT + records(screen, [128]) +
+                      NEXT + records(screen, [64]),
+        # A packet that stops half-way; its rest arrives after the link gave up.
+        "stall_mid_packet": bytes([2]) + records(screen[:half], [32]) + STALL +
+                            records(screen[half:], [32]) + NEXT + records(screen, [128]),
+        # Answers for the first request only: the others meet a silent instrument.
+        "silent_after_one": bytes([4 | SILENT]) + records(screen, [128]),
+        "hang_up_mid_reply": bytes([0]) + records(screen[:half], [128]),
+        "api_keys_and_reply_after_it": bytes([2 | API | KEYS]) + records(screen, [128]) +
+                                       records(frame(0x60, 1, 0, b"extra"), [20]) + NEXT +
+                                       records(screen, [128]),
     })
 
     # usb_reply: flags, then records of a 16-bit length and the start of one block.
