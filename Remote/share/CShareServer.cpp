@@ -186,6 +186,8 @@ bool CShareServer::Listen(const QHostAddress &address, quint16 port)
     m_http = std::make_unique<QHttpServer>();
     SetUpRoutes();
     auto listener = std::make_unique<Listener>(*this);
+    // A crowd connecting at once waits in the queue instead of retrying a second later.
+    listener->setListenBacklogSize(share::kMaxConnections);
     if (!listener->listen(address, port)) {
         m_error = listener->errorString();
         m_http.reset();

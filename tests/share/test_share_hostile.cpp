@@ -1,10 +1,15 @@
 // What a hostile client may send the share: odd targets, smuggling heads, bodies and heads
 // beyond the limits. Judged as bytes first, then over the wire.
 #include "CShareServer.h"
+#include "Protocol.h"
 #include "ShareHttp.h"
 #include "ShareTestKit.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -156,4 +161,28 @@ TEST(ShareServerHostile, OddTargetsAndOversizedRequestsAreAnsweredFromTheHeadAlo
               400);
     // None of it got past the gate, and the server still answers.
     EXPECT_EQ(Get(port, "/api/info").status, 200);
+}
+
+// A key of 127 characters fills the 128-byte field together with its line feed and leaves no
+// room for the NUL that ends it: the link sends nothing then. Taking such a key would answer
+// 202 for a key that never leaves, so the share refuses it as the instrument would.
+TEST(RegressShareKeyText, AKeyTheLinkWouldDropIsRefusedNotReportedAsSent)
+{
+    std::array<std::uint8_t, klr::kTextPayloadSize> payload{};
+    ASSERT_FALSE(klr::MakeTextPayload(std::string(127, 'K') + "\n", payload));
+    ASSERT_TRUE(klr::MakeTextPayload(std::string(126, 'K') + "\n", payload));
+
+    CShareServer server;
+    std::vector<std::string> taken;
+    server.SetKeyHandler([&taken](const std::string &text) {
+        taken.push_back(text);
+        return CShareServer::KeyOutcome::Queued;
+    });
+    ASSERT_TRUE(server.Listen(QHostAddress(QHostAddress::LocalHost), 0));
+    server.SetControlAllowed(true);
+    const QByteArray target = "/api/key?token=" + server.Token().toLatin1();
+    EXPECT_EQ(Post(server.Port(), target, QByteArray(127, 'K')).status, 400);
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(Post(server.Port(), target, QByteArray(126, 'K')).status, 202);
+    EXPECT_EQ(taken.size(), 1u);
 }

@@ -29,7 +29,7 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
+#include <future>
 
 namespace {
 
@@ -226,19 +226,23 @@ TEST(SharePanel, ACrowdOfClientsAndSlowViewersDoesNotHoldUpTheRefresh)
     const int shownBefore = h.panel->PicturesShown();
     std::atomic<bool> stop{false};
     std::atomic<int> answered{0};
-    std::vector<std::thread> crowd;
+    std::vector<std::future<void>> crowd;
     for (int i = 0; i < 100; ++i)
-        crowd.emplace_back([&, i] {
+        crowd.push_back(std::async(std::launch::async, [&, i] {
             while (!stop) {
                 if (RawHttp(port, GetRequest(i % 2 ? "/screen.jpg" : "/api/info"), 5000).status ==
                     200)
                     ++answered;
             }
-        });
+        }));
     Spin(4000);
     stop = true;
-    for (auto &t : crowd)
-        t.join();
+    // The last requests are still answered: the event loop keeps turning until they are in.
+    ASSERT_TRUE(WaitFor([&] {
+        return std::all_of(crowd.begin(), crowd.end(), [](const std::future<void> &f) {
+            return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
+    }));
     const int shown = h.panel->PicturesShown() - shownBefore;
     // 20 cycles of 200 ms: a stalled window thread would show next to none.
     EXPECT_GE(shown, 10);
