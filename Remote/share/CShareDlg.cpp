@@ -145,6 +145,11 @@ void CShareDlg::Refresh()
     m_start->setText(QString::fromLatin1(sharing ? kStopText : kStartText));
     m_address->setEnabled(!sharing);
     m_port->setEnabled(!sharing);
+    if (sharing) {
+        // Shared from the command line, or on a port the system picked: show where.
+        m_address->setCurrentText(server.Address().toString());
+        m_port->setValue(server.Port());
+    }
     m_url->setText(sharing ? server.PageUrl().toString() : QString());
     m_copy->setEnabled(sharing);
     if (sharing)

@@ -89,7 +89,8 @@ bool CShareFeature::Start(const QHostAddress &address, quint16 port, QString &er
         error = m_server.ErrorString();
         return false;
     }
-    if (m_store)
+    // A port left to the system is no choice to keep.
+    if (m_store && port != 0)
         m_store->WriteShareListen(share::ListenText(address, port));
     return true;
 }

@@ -156,6 +156,7 @@ struct Panel : BasicPanelHarness<CRemoteDlgKKC>
 TEST(ShareBrowser, ThePageShowsTheLiveScreenAndItsKeysAndTouchesReachTheInstrument)
 {
     Panel h;
+    h.instrument->SetModel("KL535C");
     ASSERT_TRUE(h.StartServer());
     h.Open(1);
     ShareProfile profile;
@@ -217,10 +218,15 @@ TEST(ShareBrowser, ThePageShowsTheLiveScreenAndItsKeysAndTouchesReachTheInstrume
     EXPECT_EQ(h.instrument->ReceivedCommands().back(),
               QStringLiteral("KEYP %1,%2").arg(px).arg(py).toStdString());
     EXPECT_EQ(browser.Eval("klrShare.lastKeyStatus").toInt(), 202);
+    const char *keysHeight = "document.getElementById('keys').getBoundingClientRect().height";
+    EXPECT_GT(browser.Eval(keysHeight).toDouble(), 20);
 
     if (const char *path = std::getenv("KLR_SHARE_SCREENSHOT")) {
         QFile shot(QString::fromLocal8Bit(path));
         if (shot.open(QIODevice::WriteOnly))
             shot.write(browser.Screenshot());
     }
+    // Control taken back: the keys go from every open page at once.
+    h.share->SetControlAllowed(false);
+    EXPECT_TRUE(WaitFor([&] { return browser.Eval(keysHeight).toDouble() == 0; }, 10000));
 }

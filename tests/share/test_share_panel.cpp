@@ -28,8 +28,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <future>
+#include <memory>
 
 namespace {
 
@@ -179,6 +179,12 @@ TEST(SharePanel, TheDialogStartsSharingShowsTheAddressAndCopiesIt)
     EXPECT_FALSE(share->Server().IsListening());
     EXPECT_TRUE(dlg->StatusText().startsWith("Cannot share on 127.0.0.1:"))
         << dlg->StatusText().toStdString();
+    // Started elsewhere (the command line) on a port the system picked: the dialog shows it,
+    // and the port last chosen in the dialog stays the one offered next time.
+    QString error;
+    ASSERT_TRUE(share->Start(QHostAddress(QHostAddress::LocalHost), 0, error));
+    EXPECT_EQ(dlg->PortBox()->value(), share->Server().Port());
+    EXPECT_EQ(h.Stored("ShareListen").toString(), QStringLiteral("127.0.0.1:%1").arg(port));
 }
 
 TEST(SharePanel, TouchesAreOfferedOnlyForTheModelsThatTakeThem)
