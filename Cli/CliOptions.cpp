@@ -14,6 +14,12 @@ const char *const kCliUsage =
     "                              fetch COUNT screens (default 10), at most one per MS\n"
     "                              (default 500, 0 = back to back); print one line per frame and\n"
     "                              a summary; with --out, save each frame into DIR\n"
+    "  serve [--listen [ADDRESS:]PORT] [--allow-control] [--interval MS]\n"
+    "                              show the screen in web browsers and to scripts on PORT\n"
+    "                              (default 127.0.0.1:8080): the live page at /, the latest\n"
+    "                              picture at /screen.jpg, a summary at /api/info; with\n"
+    "                              --allow-control, POST /api/key?token=TOKEN takes key texts;\n"
+    "                              fetches a screen at most every MS (default 500) until stopped\n"
     "Defaults: --method tcp, --host 127.0.0.1, --port 66.\n"
     "Testing aid: --usb-sim[=MODEL] with --method usb talks to an in-process simulated\n"
     "instrument through a simulated USB device instead of real hardware.\n"
@@ -190,6 +196,35 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                 options.outDir = v;
             } else {
                 error = "unknown watch argument: " + arg;
+                return false;
+            }
+        }
+    } else if (command == "serve") {
+        options.command = CliCommand::Serve;
+        for (; i < args.size(); ++i) {
+            const std::string &arg = args[i];
+            std::string v;
+            long n = 0;
+            if (arg == "--listen") {
+                if (!value(arg, v))
+                    return false;
+                if (v.empty()) {
+                    error = "empty listen address";
+                    return false;
+                }
+                options.listen = v;
+            } else if (arg == "--allow-control") {
+                options.allowControl = true;
+            } else if (arg == "--interval") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 0, 3600000, n)) {
+                    error = "bad interval: " + v;
+                    return false;
+                }
+                options.intervalMs = static_cast<int>(n);
+            } else {
+                error = "unknown serve argument: " + arg;
                 return false;
             }
         }

@@ -13,7 +13,8 @@ enum class CliCommand
     Info,
     Screenshot,
     Key,
-    Watch
+    Watch,
+    Serve
 };
 
 struct CliOptions
@@ -24,11 +25,13 @@ struct CliOptions
     std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default
     std::optional<std::string> usbSim; // simulated USB instrument with this model
     CliCommand command = CliCommand::Info;
-    std::string file;              // screenshot
-    std::vector<std::string> keys; // key
-    int count = 10;                // watch
-    int intervalMs = 500;          // watch
-    std::string outDir;            // watch
+    std::string file;                      // screenshot
+    std::vector<std::string> keys;         // key
+    int count = 10;                        // watch
+    int intervalMs = 500;                  // watch, serve
+    std::string outDir;                    // watch
+    std::string listen = "127.0.0.1:8080"; // serve: "[ADDRESS:]PORT"
+    bool allowControl = false;             // serve: keys from browsers and scripts
     bool help = false;
 };
 

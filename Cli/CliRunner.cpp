@@ -202,6 +202,11 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         return kExitOk;
     }
 
+    if (std::string why; options.command == CliCommand::Serve && !CliServeUsable(options, why)) {
+        err << "klremote-cli: " << why << "\n";
+        return kExitUsage;
+    }
+
     CCliSession session(options);
     if (!session.Connect())
         return LinkError(err, session.Error());
@@ -216,6 +221,8 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         return Keys(session, options.keys, err);
     case CliCommand::Watch:
         return Watch(session, options, out, err);
+    case CliCommand::Serve:
+        return RunServe(session, options, out, err);
     }
     return kExitUsage;
 }

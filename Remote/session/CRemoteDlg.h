@@ -53,6 +53,9 @@ public:
     CRemoteSession &Session() { return m_session; }
     const CRemoteSession &Session() const { return m_session; }
     SessionState State() const { return m_session.State(); }
+    // The preference store the panel reads and writes (features keep their settings there).
+    CPrefStore &Store() { return *m_store; }
+    const PanelProfile &Profile() const { return m_profile; }
 
     // Test and tool hooks ---------------------------------------------------------------
     void SetLogFolder(const QString &folder) { m_session.SetLogFolder(folder); }
@@ -105,10 +108,8 @@ protected:
     // is outside the screen rectangle (left and top edges inside, right and bottom outside).
     bool ScreenOffset(const QPoint &point, QPoint &offset) const;
     CSessionPresenter &Presenter() { return *m_presenter; }
-    CPrefStore &Store() { return *m_store; }
     CScreenView *ScreenView() { return m_screen; }
     CSessionStatusBar *StatusBar() { return m_pStatusBar; }
-    const PanelProfile &Profile() const { return m_profile; }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

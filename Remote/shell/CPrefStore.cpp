@@ -23,6 +23,7 @@ constexpr const char *kIPv6 = "Connection/IPV6";
 constexpr const char *kScale = "Connection/Scale";
 constexpr const char *kQuality = "Connection/Quality";
 constexpr const char *kUsbId = "Connection/UsbId";
+constexpr const char *kShareListen = "Connection/ShareListen";
 
 constexpr const char *kUnsetIPv4 = "0.0.0.0";
 // Texts are read into a 256-byte buffer including its terminator; longer ones do not read.
@@ -362,6 +363,23 @@ void CPrefStore::WriteScale(int scale)
     if (!Exists())
         return;
     m_settings->setValue(QLatin1String(kScale), scale);
+    m_settings->sync();
+}
+
+QString CPrefStore::ShareListen() const
+{
+    QString text;
+    if (Exists() && ReadText(m_settings->value(QLatin1String(kShareListen)), text) &&
+        !text.isEmpty())
+        return text;
+    return QLatin1String(kDefaultShareListen);
+}
+
+void CPrefStore::WriteShareListen(const QString &listen)
+{
+    if (!Exists())
+        return;
+    m_settings->setValue(QLatin1String(kShareListen), listen);
     m_settings->sync();
 }
 

@@ -13,6 +13,8 @@ class QSettings;
 // The fixed default IPv4 address, used while no store exists.
 inline constexpr const char *kDefaultIPv4 = "127.0.0.1";
 inline constexpr const char *kDefaultIPv6 = "0:0:0:0:0:0:0:1";
+// Where the browser view listens unless the operator chose otherwise: this computer only.
+inline constexpr const char *kDefaultShareListen = "127.0.0.1:8080";
 
 struct ConnectionSettings
 {
@@ -57,6 +59,11 @@ public:
     // Single values, stored only while the store exists.
     void WriteQuality(int quality);
     void WriteScale(int scale);
+
+    // "ShareListen": the address and port the browser view last listened on
+    // (kDefaultShareListen while unset); written only while the store exists.
+    QString ShareListen() const;
+    void WriteShareListen(const QString &listen);
 
     // "IPV6" read afresh for the Communication dialog; kDefaultIPv6 when absent.
     QString ReadIPv6();

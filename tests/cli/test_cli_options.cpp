@@ -94,6 +94,27 @@ TEST(CliOptions, KeyAndWatchArguments)
     EXPECT_EQ(o.outDir, "frames");
 }
 
+TEST(CliOptions, ServeArguments)
+{
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"serve"}, o, error));
+    EXPECT_EQ(o.command, CliCommand::Serve);
+    EXPECT_EQ(o.listen, "127.0.0.1:8080");
+    EXPECT_FALSE(o.allowControl);
+    EXPECT_EQ(o.intervalMs, 500);
+    ASSERT_TRUE(Parse({"--port", "5066", "serve", "--listen", "0.0.0.0:9000", "--allow-control",
+                       "--interval", "250"},
+                      o, error));
+    EXPECT_EQ(o.listen, "0.0.0.0:9000");
+    EXPECT_TRUE(o.allowControl);
+    EXPECT_EQ(o.intervalMs, 250);
+    EXPECT_FALSE(Parse({"serve", "--listen"}, o, error));
+    EXPECT_FALSE(Parse({"serve", "--interval", "-5"}, o, error));
+    EXPECT_FALSE(Parse({"serve", "extra"}, o, error));
+    EXPECT_EQ(error, "unknown serve argument: extra");
+}
+
 TEST(CliStats, MedianPercentileAndMaximum)
 {
     const CliStats none = Summarise({});

@@ -5,6 +5,9 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#if defined(KLR_HAVE_SHARE)
+#include "ShareHttp.h"
+#endif
 
 #include <algorithm>
 
@@ -13,6 +16,7 @@ namespace {
 constexpr const char *kSimulate = "simulate";
 constexpr const char *kFamily = "family";
 constexpr const char *kLogDir = "log-dir";
+constexpr const char *kShare = "share";
 
 // QCommandLineParser has no optional option values: a bare "--simulate" is rewritten to
 // "--simulate=" so that it never swallows the argument after it ("--simulate --family 1").
@@ -48,6 +52,14 @@ void DescribeOptions(QCommandLineParser &parser)
         QStringLiteral("Open the panel of this family without asking: 0 = 510A/B, 560A/B "
                        "Series, 1 = 530C Series, 2 = MW5000 Series."),
         QStringLiteral("N")));
+#if defined(KLR_HAVE_SHARE)
+    parser.addOption(QCommandLineOption(
+        QStringList{QString::fromLatin1(kShare)},
+        QStringLiteral("Show the instrument's screen in web browsers at once: listen on PORT "
+                       "of ADDRESS (127.0.0.1 unless given; 0.0.0.0 for every network). "
+                       "Control from the browser stays off until allowed in Share in Browser."),
+        QStringLiteral("[ADDRESS:]PORT")));
+#endif
     QCommandLineOption logDir(QStringList{QString::fromLatin1(kLogDir)},
                               QStringLiteral("Write the diagnostic log into DIR."),
                               QStringLiteral("DIR"));
@@ -154,6 +166,20 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
             return result;
         }
     }
+
+#if defined(KLR_HAVE_SHARE)
+    if (parser.isSet(QString::fromLatin1(kShare))) {
+        options.share = parser.values(QString::fromLatin1(kShare)).constLast();
+        QHostAddress address;
+        quint16 port = 0;
+        QString error;
+        if (!share::ParseListen(options.share, address, port, error)) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--share takes [ADDRESS:]PORT: %1.").arg(error);
+            return result;
+        }
+    }
+#endif
 
     if (parser.isSet(QString::fromLatin1(kLogDir))) {
         options.logDir = parser.value(QString::fromLatin1(kLogDir));

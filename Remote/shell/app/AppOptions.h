@@ -14,6 +14,8 @@ struct AppOptions
     QString simModel;
     // Where the diagnostic log goes for this run; empty keeps the usual place.
     QString logDir;
+    // "[ADDRESS:]PORT": share the screen in browsers from the start; empty: not at start.
+    QString share;
 };
 
 enum class ParseOutcome

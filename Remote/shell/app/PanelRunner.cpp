@@ -5,9 +5,13 @@
 #include "CRemoteDlgKKC.h"
 #include "CRemoteDlgLK.h"
 #include "CSessionPresenter.h"
+#include "CShareFeature.h"
 #include "CSimServer.h"
 #include "Families.h"
+#include "LkModelTable.h"
 #include "SessionIds.h"
+#include "ShareHttp.h"
+#include "ShareKeys.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -88,6 +92,24 @@ std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store, CSessionPre
     return std::make_unique<CRemoteDlgKKC>(store, presenter);
 }
 
+// The browser view of the panel: its family, keys, and whether it forwards screen touches.
+CShareFeature *AddShareFeature(CRemoteDlg &panel, const FamilyInfo &info)
+{
+    ShareProfile profile;
+    profile.family = QString::fromUtf8(info.label.data(), qsizetype(info.label.size()));
+    if (auto *lk = qobject_cast<CRemoteDlgLK *>(&panel)) {
+        profile.keys = share::LkKeys();
+        profile.acceptsTouch = [lk] { return lk->ModelGroup() == lk::kTouchGroup; };
+    } else {
+        profile.keys = share::KkcKeys();
+        profile.acceptsTouch = [] { return true; };
+    }
+    auto feature = std::make_unique<CShareFeature>(panel, std::move(profile), &panel.Store());
+    CShareFeature *raw = feature.get();
+    panel.AddFeature(std::move(feature));
+    return raw;
+}
+
 // Connect, then Start once the connect has ended well; a failed connect has already been
 // shown to the operator and leaves the panel as it is.
 void ConnectAndStart(CRemoteDlg &panel, CSimulatePresenter &presenter)
@@ -158,8 +180,26 @@ int RunPanel(int family, const AppOptions &options)
         QTimer::singleShot(0, panel.get(),
                            [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
     }
+    CShareFeature *share = AddShareFeature(*panel, info);
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
+    if (!options.share.isEmpty()) {
+        QHostAddress address;
+        quint16 port = 0;
+        QString error;
+        if (!share::ParseListen(options.share, address, port, error) ||
+            !share->Start(address, port, error)) {
+            ReportStartFailure(
+                QStringLiteral("The screen cannot be shared on %1: %2").arg(options.share, error));
+            panel.reset();
+            if (sim)
+                sim->Stop();
+            return 1;
+        }
+        std::printf("klremote: sharing the screen at %s\n",
+                    qPrintable(share->Server().PageUrl().toString()));
+        std::fflush(stdout);
+    }
     panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
