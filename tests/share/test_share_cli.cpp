@@ -59,6 +59,8 @@ struct Served
             cli.kill();
             cli.waitForFinished(5000);
         }
+        // The instrument's thread reports into `sent`: it must be gone before the list is.
+        sim.Stop();
     }
 };
 
