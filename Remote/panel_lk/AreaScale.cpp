@@ -65,7 +65,7 @@ Axis MakeAxis(int source, int dest, int total)
 }
 
 // sum[j] = a[j] * wa + b[j] * wb + c[j] * wc for j < n: one output row's sums over the
-// source rows it covers.
+// source rows it covers; SumRows2 for a row that covers only two.
 void SumRows(std::uint16_t *__restrict sum, const std::uint8_t *__restrict a,
              const std::uint8_t *__restrict b, const std::uint8_t *__restrict c, std::uint16_t wa,
              std::uint16_t wb, std::uint16_t wc, int n)
@@ -76,6 +76,17 @@ void SumRows(std::uint16_t *__restrict sum, const std::uint8_t *__restrict a,
             sum[j + l] = std::uint16_t(a[j + l] * wa + b[j + l] * wb + c[j + l] * wc);
     for (; j < n; ++j)
         sum[j] = std::uint16_t(a[j] * wa + b[j] * wb + c[j] * wc);
+}
+
+void SumRows2(std::uint16_t *__restrict sum, const std::uint8_t *__restrict a,
+              const std::uint8_t *__restrict b, std::uint16_t wa, std::uint16_t wb, int n)
+{
+    int j = 0;
+    for (; j + kBlock <= n; j += kBlock)
+        for (int l = 0; l < kBlock; ++l)
+            sum[j + l] = std::uint16_t(a[j + l] * wa + b[j + l] * wb);
+    for (; j < n; ++j)
+        sum[j] = std::uint16_t(a[j] * wa + b[j] * wb);
 }
 
 // band[16 k + 4 r + ch] = rows[r][4 k + ch]: the band's sums side by side per source pixel.
@@ -172,7 +183,10 @@ QImage AreaScaleDown(const QImage &source, QSize draw, QSize keep)
                 const std::uint16_t *w = down.weight.data() + std::size_t(y) * kMaxTaps;
                 // A row past the last one has weight 0; the last row stands in for it.
                 auto row = [&](int k) { return bits + stride * std::min(top + k, lastRow); };
-                SumRows(sum, row(0), row(1), row(2), w[0], w[1], w[2], rowBytes);
+                if (w[2] == 0) // most rows at either scale
+                    SumRows2(sum, row(0), row(1), w[0], w[1], rowBytes);
+                else
+                    SumRows(sum, row(0), row(1), row(2), w[0], w[1], w[2], rowBytes);
                 rowSums[r] = sum;
                 rows[r] = outBits + outStride * y;
             }
