@@ -592,6 +592,7 @@ int CRemoteSession::FetchScreen()
             Log(Cstr(kLogImageFailed));
         } else {
             // The window gets the picture first; the copy on disk follows.
+            frame.handedOver = clock::now();
             QMetaObject::invokeMethod(
                 this, [this, frame] { OnPicture(frame); }, Qt::QueuedConnection);
             if (m_pipeline.afterShown)

@@ -42,8 +42,9 @@ struct ScreenFrame
 {
     QImage picture;  // as the panel shows it (scaled to the display scale)
     QByteArray jpeg; // the instrument's own bytes
-    std::chrono::steady_clock::time_point arrived; // when the reply was complete
-    QDateTime arrivedAt;                           // the same, local time
+    std::chrono::steady_clock::time_point arrived;    // when the reply was complete
+    QDateTime arrivedAt;                              // the same, local time
+    std::chrono::steady_clock::time_point handedOver; // when the worker passed it on
 };
 Q_DECLARE_METATYPE(ScreenFrame)
 
