@@ -68,6 +68,8 @@ public:
     int PicturesShown() const { return m_nPicturesShown; }
     bool KeySenderDrain(int timeoutMs);
     CDevComm &Link() { return m_session.Link(); }
+    // Null before OnInitDialog. Features show their notes and indicators here.
+    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
 
     QRect m_rcScreen;
 
@@ -102,7 +104,6 @@ protected:
     CSessionPresenter &Presenter() { return *m_presenter; }
     CPrefStore &Store() { return *m_store; }
     CScreenView *ScreenView() { return m_screen; }
-    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
     const PanelProfile &Profile() const { return m_profile; }
 
     void paintEvent(QPaintEvent *event) override;
