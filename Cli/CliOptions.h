@@ -13,7 +13,8 @@ enum class CliCommand
     Info,
     Screenshot,
     Key,
-    Watch
+    Watch,
+    Record
 };
 
 struct CliOptions
@@ -24,10 +25,11 @@ struct CliOptions
     std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default
     std::optional<std::string> usbSim; // simulated USB instrument with this model
     CliCommand command = CliCommand::Info;
-    std::string file;              // screenshot
+    std::string file;              // screenshot, record
     std::vector<std::string> keys; // key
-    int count = 10;                // watch
-    int intervalMs = 500;          // watch
+    int count = 10;                // watch; record (0: no limit)
+    int seconds = 0;               // record (0: no limit)
+    int intervalMs = 500;          // watch, record
     std::string outDir;            // watch
     bool help = false;
 };
