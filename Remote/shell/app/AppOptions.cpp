@@ -13,6 +13,7 @@ namespace {
 constexpr const char *kSimulate = "simulate";
 constexpr const char *kFamily = "family";
 constexpr const char *kLogDir = "log-dir";
+constexpr const char *kReplay = "replay";
 
 // QCommandLineParser has no optional option values: a bare "--simulate" is rewritten to
 // "--simulate=" so that it never swallows the argument after it ("--simulate --family 1").
@@ -48,6 +49,11 @@ void DescribeOptions(QCommandLineParser &parser)
         QStringLiteral("Open the panel of this family without asking: 0 = 510A/B, 560A/B "
                        "Series, 1 = 530C Series, 2 = MW5000 Series."),
         QStringLiteral("N")));
+    parser.addOption(QCommandLineOption(
+        QStringList{QString::fromLatin1(kReplay)},
+        QStringLiteral("Play the recording FILE (.mkv) in the panel of the instrument family it "
+                       "was made with; no instrument is connected."),
+        QStringLiteral("FILE")));
     QCommandLineOption logDir(QStringList{QString::fromLatin1(kLogDir)},
                               QStringLiteral("Write the diagnostic log into DIR."),
                               QStringLiteral("DIR"));
@@ -151,6 +157,22 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
             result.text = QStringLiteral("--simulate takes a model name of at most %1 printable "
                                          "characters without spaces.")
                               .arg(kMaxModelChars);
+            return result;
+        }
+    }
+
+    if (parser.isSet(QString::fromLatin1(kReplay))) {
+        const QStringList values = parser.values(QString::fromLatin1(kReplay));
+        options.replay = values.constLast();
+        if (values.size() != 1 || options.replay.isEmpty()) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--replay takes one recording FILE.");
+            return result;
+        }
+        // The recording names its family, and a replay talks to no instrument.
+        if (options.simulate || options.family >= 0) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--replay goes without --simulate and --family.");
             return result;
         }
     }

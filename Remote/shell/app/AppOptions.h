@@ -14,6 +14,8 @@ struct AppOptions
     QString simModel;
     // Where the diagnostic log goes for this run; empty keeps the usual place.
     QString logDir;
+    // A recording to play in the panel of the family it came from; no link is opened.
+    QString replay;
 };
 
 enum class ParseOutcome
