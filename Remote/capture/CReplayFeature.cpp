@@ -24,6 +24,7 @@ constexpr const char *kPaused = "Paused";
 constexpr const char *kEnded = "End of recording";
 constexpr const char *kTitle = "%1 - Replay of %2";
 constexpr const char *kCannotReplay = "Cannot replay %1: %2";
+constexpr const char *kNoPanel = "the panel window could not be set up";
 constexpr const char *kReplaying = "Replay of %1";
 constexpr const char *kEndsEarly = "The recording ends early: %1";
 constexpr const char *kSkipped =
@@ -81,9 +82,10 @@ QString CReplayFeature::TimeText(qint64 positionMs, qint64 durationMs)
 bool CReplayFeature::Begin(QString &message)
 {
     const QString name = QFileInfo(m_path).fileName();
-    m_panel.Session().EnterReplay();
     QString error;
-    if (m_panel.State() != SessionState::Replay || !m_player.Begin(error)) {
+    if (!m_panel.Session().EnterReplay() && m_panel.State() != SessionState::Replay)
+        error = Text(kNoPanel);
+    if (!error.isEmpty() || !m_player.Begin(error)) {
         message = Text(kCannotReplay).arg(name, error);
         CLog::Instance().Write(message);
         return false;
