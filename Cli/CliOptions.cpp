@@ -20,6 +20,11 @@ const char *const kCliUsage =
     "                              picture at /screen.jpg, a summary at /api/info; with\n"
     "                              --allow-control, POST /api/key?token=TOKEN takes key texts;\n"
     "                              fetches a screen at most every MS (default 500) until stopped\n"
+    "  record FILE.mkv [-n COUNT | --seconds S] [--interval MS]\n"
+    "                              fetch screens at most one per MS (default 500) and record\n"
+    "                              them into FILE.mkv (Matroska, the instrument's JPEG frames\n"
+    "                              unchanged, with their arrival times): COUNT screens, S\n"
+    "                              seconds, or until interrupted; one line per frame\n"
     "Defaults: --method tcp, --host 127.0.0.1, --port 66.\n"
     "Testing aid: --usb-sim[=MODEL] with --method usb talks to an in-process simulated\n"
     "instrument through a simulated USB device instead of real hardware.\n"
@@ -227,6 +232,55 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                 error = "unknown serve argument: " + arg;
                 return false;
             }
+        }
+    } else if (command == "record") {
+        options.command = CliCommand::Record;
+        options.count = 0;
+        if (rest == 0 || args[i].empty() || args[i].starts_with("-")) {
+            error = "record takes a FILE first";
+            return false;
+        }
+        options.file = args[i++];
+        bool counted = false;
+        bool timed = false;
+        for (; i < args.size(); ++i) {
+            const std::string &arg = args[i];
+            std::string v;
+            long n = 0;
+            if (arg == "-n") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 1, 1000000, n)) {
+                    error = "bad count: " + v;
+                    return false;
+                }
+                options.count = static_cast<int>(n);
+                counted = true;
+            } else if (arg == "--seconds") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 1, 7 * 24 * 3600, n)) {
+                    error = "bad seconds: " + v;
+                    return false;
+                }
+                options.seconds = static_cast<int>(n);
+                timed = true;
+            } else if (arg == "--interval") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 0, 3600000, n)) {
+                    error = "bad interval: " + v;
+                    return false;
+                }
+                options.intervalMs = static_cast<int>(n);
+            } else {
+                error = "unknown record argument: " + arg;
+                return false;
+            }
+        }
+        if (counted && timed) {
+            error = "record takes -n or --seconds, not both";
+            return false;
         }
     } else {
         error = "unknown command: " + command;

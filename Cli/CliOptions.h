@@ -14,7 +14,8 @@ enum class CliCommand
     Screenshot,
     Key,
     Watch,
-    Serve
+    Serve,
+    Record
 };
 
 struct CliOptions
@@ -25,10 +26,11 @@ struct CliOptions
     std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default
     std::optional<std::string> usbSim; // simulated USB instrument with this model
     CliCommand command = CliCommand::Info;
-    std::string file;                      // screenshot
+    std::string file;                      // screenshot, record
     std::vector<std::string> keys;         // key
-    int count = 10;                        // watch
-    int intervalMs = 500;                  // watch, serve
+    int count = 10;                        // watch; record (0: no limit)
+    int seconds = 0;                       // record (0: no limit)
+    int intervalMs = 500;                  // watch, record, serve
     std::string outDir;                    // watch
     std::string listen = "127.0.0.1:8080"; // serve: "[ADDRESS:]PORT"
     bool allowControl = false;             // serve: keys from browsers and scripts

@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the harnesses: small replies as the instrument sends them, a few
-pictures, address texts and preference files.
+pictures, address texts, preference files and recordings.
 
 Each seed follows its harness's input layout (described at the top of each fuzz_<name>.cpp).
 Run from anywhere; writes next to this script (only the named harnesses' seeds when names
 are given, e.g. `make_seeds.py prefs`). The JPEG seeds need ImageMagick's convert; the real
 simulator screen needs a build (klremote-sim and klremote-cli in KLR_BIN, by default build/bin
-of this checkout) and is otherwise left as it is.
+of this checkout) and is otherwise left as it is. The recordings need FFmpeg's ffmpeg.
 """
 import os
 import re
@@ -259,6 +259,47 @@ def main():
         "at_limit": b"pad=65536\x00" + clean,
         "over_limit": b"pad=65537\x00" + clean,
     })
+
+    recordings()
+
+def ffmpeg_recording(args, tags=True):
+    """A small Matroska file of 80 x 48 test pictures made by ffmpeg; None without ffmpeg."""
+    meta = ["-metadata", "KLREMOTE_FAMILY=1", "-metadata", "KLREMOTE_MODEL=KL535C"] if tags else []
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "r.mkv")
+        try:
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                            "testsrc=size=80x48:rate=2", "-frames:v", "3", "-q:v", "20",
+                            "-enc_time_base", "1/1000", *args, *meta, "-f", "matroska", out],
+                           check=True, capture_output=True)
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        with open(out, "rb") as f:
+            return f.read()
+
+
+def recordings():
+    """recording: whole files as the reader is given them."""
+    seeds = {}
+    ours = ffmpeg_recording(["-c:v", "mjpeg"])
+    if ours:
+        seeds["three_frames"] = ours
+        # As a killed recorder leaves it: no index and no end, cut inside the last frame.
+        seeds["cut_in_last_frame"] = ours[:len(ours) * 3 // 4]
+        seeds["header_only"] = ours[:len(ours) // 8]
+    backwards = ffmpeg_recording(["-c:v", "mjpeg", "-bsf:v",
+                                  "setts=dts=N:pts=if(eq(N\\,2)\\,250\\,PTS)"])
+    if backwards:
+        seeds["time_goes_back"] = backwards
+    foreign = ffmpeg_recording(["-c:v", "png"])
+    if foreign:
+        seeds["png_track"] = foreign
+    untagged = ffmpeg_recording(["-c:v", "mjpeg"], tags=False)
+    if untagged:
+        seeds["no_family_tag"] = untagged
+    seeds["ebml_magic_only"] = b"\x1a\x45\xdf\xa3"
+    write("recording", seeds)
+
 
 if __name__ == "__main__":
     main()

@@ -27,6 +27,7 @@ constexpr const char *kPaneLinkLost = "No Answer";
 constexpr const char *kPaneStopped = "Remote Control Stopped";
 constexpr const char *kPaneStarted = "Remote Control Started";
 constexpr const char *kPaneCancelling = "Cancelling...";
+constexpr const char *kPaneReplay = "Replay";
 constexpr const char *kStaleFormat = "No answer from the instrument since %s";
 
 constexpr int kPane0Margin = 480; // pane 0 takes the client width less this
@@ -163,8 +164,13 @@ void CRemoteDlg::ApplyState(SessionState state)
         m_pcKeys.Clear();
 
     const bool lost = state == SessionState::LinkLost;
-    SetPane(1, Cstr(lost ? kPaneLinkLost : up ? kPaneConnected : kPaneDisconnected));
-    SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
+    if (state == SessionState::Replay) {
+        // Panes 2 and 3 are the replay's own (how it plays, where it is).
+        SetPane(1, Cstr(kPaneReplay));
+    } else {
+        SetPane(1, Cstr(lost ? kPaneLinkLost : up ? kPaneConnected : kPaneDisconnected));
+        SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
+    }
     if (m_pStatusBar) {
         m_pStatusBar->SetLinkIcon(up && !lost ? m_hIconConnected : m_hIconDisconnected);
         m_pStatusBar->ShowBusy(state == SessionState::Connecting);

@@ -77,6 +77,8 @@ public:
     // A panel key by its control ID (nullptr for none), and the knob.
     CQxButton *Key(int id) const;
     CKnobButton *Knob() const { return m_knob; }
+    // Null before OnInitDialog. Features show their notes and indicators here.
+    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
 
     QRect m_rcScreen;
 
@@ -109,7 +111,6 @@ protected:
     bool ScreenOffset(const QPoint &point, QPoint &offset) const;
     CSessionPresenter &Presenter() { return *m_presenter; }
     CScreenView *ScreenView() { return m_screen; }
-    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
 
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

@@ -56,6 +56,20 @@ TEST(AppOptions, SimulatedModelMustBeAShortPrintableName)
         ParseOutcome::Run);
 }
 
+TEST(AppOptions, ReplayTakesOneFileAndNeitherAFamilyNorTheSimulator)
+{
+    AppOptions options;
+    ASSERT_EQ(Parse({"--replay", "session.mkv"}, options).outcome, ParseOutcome::Run);
+    EXPECT_EQ(options.replay, QStringLiteral("session.mkv"));
+    EXPECT_EQ(options.family, -1);
+    EXPECT_EQ(Parse({"--replay"}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay="}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--replay", "b.mkv"}, options).outcome,
+              ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--simulate"}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--family", "1"}, options).outcome, ParseOutcome::Error);
+}
+
 TEST(AppOptions, FamilyAcceptsExactlyTheThreeIndices)
 {
     AppOptions options;

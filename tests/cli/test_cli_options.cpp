@@ -65,6 +65,12 @@ TEST(CliOptions, UsageErrors)
         {"watch", "--interval", "-1"},
         {"watch", "--out"},
         {"watch", "--fast"},
+        {"record"},
+        {"record", "-n", "3"},
+        {"record", "a.mkv", "-n", "0"},
+        {"record", "a.mkv", "--seconds", "0"},
+        {"record", "a.mkv", "-n", "2", "--seconds", "5"},
+        {"record", "a.mkv", "--out", "x"},
         {"reboot"},
     };
     for (const auto &args : bad) {
@@ -92,6 +98,19 @@ TEST(CliOptions, KeyAndWatchArguments)
     EXPECT_EQ(o.count, 40);
     EXPECT_EQ(o.intervalMs, 0);
     EXPECT_EQ(o.outDir, "frames");
+
+    // Without -n or --seconds a recording runs until it is interrupted.
+    ASSERT_TRUE(Parse({"record", "a.mkv"}, o, error));
+    EXPECT_EQ(o.command, CliCommand::Record);
+    EXPECT_EQ(o.file, "a.mkv");
+    EXPECT_EQ(o.count, 0);
+    EXPECT_EQ(o.seconds, 0);
+    EXPECT_EQ(o.intervalMs, 500);
+    ASSERT_TRUE(Parse({"record", "b.mkv", "--interval", "0", "--seconds", "30"}, o, error));
+    EXPECT_EQ(o.seconds, 30);
+    EXPECT_EQ(o.intervalMs, 0);
+    ASSERT_TRUE(Parse({"record", "c.mkv", "-n", "7"}, o, error));
+    EXPECT_EQ(o.count, 7);
 }
 
 TEST(CliOptions, ServeArguments)

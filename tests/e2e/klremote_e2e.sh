@@ -7,6 +7,8 @@
 #   exit  Escape in "Select Model": the program ends with no log and no settings written
 #   wm    under a window manager: the LK window's outer size is 1290 x 820 from its first show,
 #         and the KKC panel picture fills the client area
+#   replay --simulate --family 1: Ctrl+S saves a screenshot, Ctrl+R records a few seconds;
+#         --replay plays that recording in a panel of its own, and refuses a foreign file
 # Exit status 77 (skipped) when no virtual display can be had. SHOT_DIR, when given, keeps
 # the screenshots (used for the README pictures).
 set -euo pipefail
@@ -297,6 +299,56 @@ wm)
     done < <(pixels "$last_shot" "1020,300" "500,676")
     finish_panel
     kill "$wm_pid" 2>/dev/null || true
+replay)
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    left=111 top=25 h=480
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "760,465=$header_rgb" ||
+        fail "the simulated screen never showed"
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers ctrl+s
+    wait_until 10 log_has "Saved KLRemote_KL535C_" || fail "Ctrl+S saved no screenshot"
+    ls "$HOME"/Pictures/KLRemote_KL535C_*.png >/dev/null 2>&1 || fail "no screenshot in Pictures"
+    xdotool key --clearmodifiers ctrl+r
+    wait_until 10 log_has "Recording to KLRemote_KL535C_" || fail "Ctrl+R did not start a recording"
+    sleep 3
+    xdotool key --clearmodifiers ctrl+r
+    wait_until 10 log_has " frames)" || fail "Ctrl+R did not end the recording"
+    finish_panel
+    recording=$(ls "$HOME"/Videos/KLRemote_KL535C_*.mkv 2>/dev/null | head -n1)
+    [[ -n "$recording" ]] || fail "no recording in Videos"
+
+    rm -rf "$log_dir"
+    "$exe" --replay "$recording" --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "Replay of ${recording##*/}")
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "654,200=$background_rgb" \
+        "760,465=$header_rgb" || fail "the replay never showed the recorded screen"
+    keep_shot klremote-replay.png
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers space
+    finish_panel
+    check_log_order "KLRemote 2.0" "Replay of "
+    log_has "TCP Connected" && fail "the replay opened a link"
+
+    # Not a recording: a clear message, and the program ends with status 1.
+    printf 'not a recording' >"$work/foreign.mkv"
+    "$exe" --replay "$work/foreign.mkv" --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    box=$(wait_window "^KLRemote$")
+    xdotool windowfocus "$box" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers Return
+    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the refused replay did not end"
+    status=0
+    wait "$app_pid" || status=$?
+    app_pid=""
+    ((status == 1)) || fail "the refused replay ended with status $status"
+    grep -qF "Cannot replay foreign.mkv: it is not a Matroska file" "$out" ||
+        fail "the refusal gave no reason"
     ;;
 *)
     echo "unknown scenario '$scenario'"

@@ -17,6 +17,7 @@ constexpr const char *kSimulate = "simulate";
 constexpr const char *kFamily = "family";
 constexpr const char *kLogDir = "log-dir";
 constexpr const char *kShare = "share";
+constexpr const char *kReplay = "replay";
 
 // QCommandLineParser has no optional option values: a bare "--simulate" is rewritten to
 // "--simulate=" so that it never swallows the argument after it ("--simulate --family 1").
@@ -60,6 +61,11 @@ void DescribeOptions(QCommandLineParser &parser)
                        "Control from the browser stays off until allowed in Share in Browser."),
         QStringLiteral("[ADDRESS:]PORT")));
 #endif
+    parser.addOption(QCommandLineOption(
+        QStringList{QString::fromLatin1(kReplay)},
+        QStringLiteral("Play the recording FILE (.mkv) in the panel of the instrument family it "
+                       "was made with; no instrument is connected."),
+        QStringLiteral("FILE")));
     QCommandLineOption logDir(QStringList{QString::fromLatin1(kLogDir)},
                               QStringLiteral("Write the diagnostic log into DIR."),
                               QStringLiteral("DIR"));
@@ -180,6 +186,21 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
         }
     }
 #endif
+    if (parser.isSet(QString::fromLatin1(kReplay))) {
+        const QStringList values = parser.values(QString::fromLatin1(kReplay));
+        options.replay = values.constLast();
+        if (values.size() != 1 || options.replay.isEmpty()) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--replay takes one recording FILE.");
+            return result;
+        }
+        // The recording names its family, and a replay talks to no instrument.
+        if (options.simulate || options.family >= 0) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--replay goes without --simulate and --family.");
+            return result;
+        }
+    }
 
     if (parser.isSet(QString::fromLatin1(kLogDir))) {
         options.logDir = parser.value(QString::fromLatin1(kLogDir));

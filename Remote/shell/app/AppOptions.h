@@ -16,6 +16,8 @@ struct AppOptions
     QString logDir;
     // "[ADDRESS:]PORT": share the screen in browsers from the start; empty: not at start.
     QString share;
+    // A recording to play in the panel of the family it came from; no link is opened.
+    QString replay;
 };
 
 enum class ParseOutcome

@@ -1,9 +1,12 @@
 #include "PanelRunner.h"
 
+#include "CCaptureFeature.h"
 #include "CPrefStore.h"
+#include "CRecordingReader.h"
 #include "CRemoteDlg.h"
 #include "CRemoteDlgKKC.h"
 #include "CRemoteDlgLK.h"
+#include "CReplayFeature.h"
 #include "CSessionPresenter.h"
 #include "CShareFeature.h"
 #include "CSimServer.h"
@@ -14,6 +17,7 @@
 #include "ShareKeys.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
@@ -200,10 +204,48 @@ int RunPanel(int family, const AppOptions &options)
                     qPrintable(share->Server().PageUrl().toString()));
         std::fflush(stdout);
     }
+    panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
     panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
     if (sim)
         sim->Stop();
+    return 0;
+}
+
+int RunReplay(const AppOptions &options)
+{
+    // The recording is looked at first: it names the family, and so the panel.
+    const QString name = QFileInfo(options.replay).fileName();
+    CRecordingReader probe;
+    if (!probe.Open(options.replay)) {
+        ReportStartFailure(QStringLiteral("Cannot replay %1: %2").arg(name, probe.Error()));
+        return 1;
+    }
+    const int family = probe.Info().family;
+    if (!IsValidFamily(family)) {
+        ReportStartFailure(
+            QStringLiteral("Cannot replay %1: it names no family of ours").arg(name));
+        return 1;
+    }
+    const QString model = probe.Info().model;
+
+    std::unique_ptr<CRemoteDlg> panel = MakePanel(family, nullptr, nullptr);
+    if (const QString folder = LogFolderFor(options); !folder.isEmpty())
+        panel->SetLogFolder(folder);
+    if (!panel->OnInitDialog())
+        return 1;
+    auto capture = std::make_unique<CCaptureFeature>(*panel, family);
+    capture->SetModel(model);
+    panel->AddFeature(std::move(capture));
+    auto replay = std::make_unique<CReplayFeature>(*panel, options.replay);
+    CReplayFeature &player = *replay;
+    panel->AddFeature(std::move(replay));
+    QString message;
+    if (!player.Begin(message)) {
+        ReportStartFailure(message);
+        return 1;
+    }
+    panel->exec();
     return 0;
 }
