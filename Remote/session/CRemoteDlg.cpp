@@ -4,6 +4,7 @@
 #include "CKnobButton.h"
 #include "CLog.h"
 #include "CPrefStore.h"
+#include "CQxButton.h"
 #include "CScreenView.h"
 #include "CSessionStatusBar.h"
 #include "Resources.h"
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 
 namespace {
 
@@ -37,6 +39,16 @@ QString Cstr(const char *text)
     return QString::fromLatin1(text);
 }
 
+// A digit or the period of the main keyboard (Shift included: some layouts need it for them).
+bool IsDigitRowKey(const QKeyEvent &event)
+{
+    const int key = event.key();
+    const Qt::KeyboardModifiers excluded =
+        Qt::KeypadModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    return !(event.modifiers() & excluded) &&
+           ((key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Period);
+}
+
 } // namespace
 
 CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPrefStore *store,
@@ -44,8 +56,8 @@ CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPr
     : QDialog(parent), m_profile(profile),
       m_ownStore(store ? nullptr : std::make_unique<CPrefStore>()),
       m_store(store ? store : m_ownStore.get()),
-      m_presenter(presenter ? presenter : &m_defaultPresenter),
-      m_session(profile, *m_store, std::move(pipeline))
+      m_presenter(presenter ? presenter : &m_defaultPresenter), m_nPane0Margin(kPane0Margin),
+      m_zoomer(*this, CSessionStatusBar::kHeight), m_session(profile, *m_store, std::move(pipeline))
 {
     connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ApplyState);
     connect(&m_session, &CRemoteSession::notice, this,
@@ -71,14 +83,14 @@ bool CRemoteDlg::OnInitDialog()
     m_initialised = true;
 
     setWindowIcon(res::LoadIcon(res::IDR_MAINFRAME));
-    resize(m_profile.clientSize);
+    m_zoomer.SetPanelSize(m_profile.clientSize - QSize(0, CSessionStatusBar::kHeight), false);
     if (!m_session.Init())
         return false;
 
     m_hIconConnected = res::LoadIcon(res::IDI_CONNECTED);
     m_hIconDisconnected = res::LoadIcon(res::IDI_DISCONNECTED);
     m_rcScreen = m_profile.screen;
-    m_pStatusBar = new CSessionStatusBar(this, kPane0Margin);
+    m_pStatusBar = new CSessionStatusBar(this, m_nPane0Margin);
     connect(m_pStatusBar, &CSessionStatusBar::cancelRequested, this, &CRemoteDlg::CancelConnect);
     SetPane(0, QStringLiteral(" "));
     SetPane(3, MethodPaneText());
@@ -101,6 +113,7 @@ bool CRemoteDlg::OnInitDialog()
         connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     }
     CreatePanel();
+    ApplyZoom();
     ApplyState(m_session.State());
     qApp->installEventFilter(this);
     return true;
@@ -266,6 +279,51 @@ void CRemoteDlg::ShowPicture(const QImage &image)
     emit pictureShown();
 }
 
+// ----------------------------------------------------------------------------------------
+// Zoom
+
+void CRemoteDlg::SetPanelSize(QSize size, bool fixedFrame)
+{
+    m_zoomer.SetPanelSize(size, fixedFrame);
+    ApplyZoom();
+}
+
+void CRemoteDlg::SetZoom(double factor)
+{
+    m_zoomer.SetFactor(factor);
+    // A zoom chosen in full screen is meant to be seen.
+    m_zoomer.SetFullScreen(false);
+    ApplyZoom();
+}
+
+void CRemoteDlg::SetFullScreen(bool on)
+{
+    m_zoomer.SetFullScreen(on);
+    ApplyZoom();
+}
+
+void CRemoteDlg::ApplyZoom()
+{
+    const PanelZoom &zoom = m_zoomer.Zoom();
+    if (m_screen)
+        m_screen->setGeometry(zoom.ToWindow(m_rcScreen));
+    for (CQxButton *button : findChildren<CQxButton *>(Qt::FindDirectChildrenOnly))
+        button->SetZoom(zoom);
+    if (m_pStatusBar) {
+        const int h = CSessionStatusBar::kHeight;
+        m_pStatusBar->setGeometry(0, height() - h, width(), h);
+        SetPaneWidth(0, width() - m_nPane0Margin);
+    }
+    update();
+}
+
+void CRemoteDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    m_zoomer.OnResized();
+    ApplyZoom();
+}
+
 bool CRemoteDlg::ScreenOffset(const QPoint &point, QPoint &offset) const
 {
     const QRect &r = m_rcScreen;
@@ -343,7 +401,7 @@ void CRemoteDlg::mousePressEvent(QMouseEvent *event)
         return;
     }
     if (event->button() == Qt::LeftButton && IsStarted(State()) && Link().IsConnected())
-        ForwardScreenClick(event->position().toPoint());
+        ForwardScreenClick(Zoom().ToPanel(event->position().toPoint()));
     QDialog::mousePressEvent(event);
 }
 
@@ -359,6 +417,22 @@ void CRemoteDlg::paintEvent(QPaintEvent *)
         windowIcon().paint(&painter, QRect(width() / 2 - 16, height() / 2 - 16, 32, 32));
         return;
     }
+    const PanelZoom &zoom = Zoom();
+    if (zoom.IsIdentity()) {
+        PaintPanel(painter);
+        return;
+    }
+    // Around a panel that does not fill the window: black on a projector, the window's own
+    // colour elsewhere.
+    painter.fillRect(rect(), IsFullScreen() ? QBrush(Qt::black) : palette().window());
+    const QSize panel = m_zoomer.PanelSize();
+    const QRect shown = zoom.ToWindow(QRect(QPoint(0, 0), panel));
+    if (panel.isEmpty() || shown.isEmpty())
+        return;
+    painter.setClipRect(shown);
+    painter.translate(shown.topLeft());
+    painter.scale(double(shown.width()) / panel.width(), double(shown.height()) / panel.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     PaintPanel(painter);
 }
 
@@ -405,7 +479,12 @@ bool CRemoteDlg::HandleKey(QKeyEvent *event)
     const int qtKey = event->key();
     if (!IsStarted(State()))
         return qtKey == Qt::Key_Escape || qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
-    const int id = PanelKeyFor(event);
+    int id = PanelKeyFor(event);
+    if (id == 0 && m_digitRowAsKeypad && IsDigitRowKey(*event)) {
+        const QKeyEvent pad(event->type(), qtKey, event->modifiers() | Qt::KeypadModifier,
+                            event->text(), event->isAutoRepeat(), event->count());
+        id = PanelKeyFor(&pad);
+    }
     if (id == 0)
         return false;
     switch (m_pcKeys.OnKey(qtKey, event->type() == QEvent::KeyPress, event->isAutoRepeat(),

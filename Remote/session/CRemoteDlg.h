@@ -3,6 +3,7 @@
 // A variant supplies its layout and keys; what differs as data is in its PanelProfile.
 #pragma once
 
+#include "CPanelZoomer.h"
 #include "CRemoteSession.h"
 #include "CSessionPresenter.h"
 #include "IKeyCommandSink.h"
@@ -56,6 +57,19 @@ public:
     // The preference store the panel reads and writes (features keep their settings there).
     CPrefStore &Store() { return *m_store; }
     const PanelProfile &Profile() const { return m_profile; }
+
+    // The whole panel (picture, keys, knob, live screen) zoomed: a fixed factor the window
+    // takes the size for, or CPanelZoomer::kFit to scale it to the window's size.
+    void SetZoom(double factor);
+    double ZoomFactor() const { return m_zoomer.Factor(); }
+    // The zoom as shown now; clicks map back through it.
+    const PanelZoom &Zoom() const { return m_zoomer.Zoom(); }
+    // Full screen shows the panel fitted to the screen; leaving it restores the zoom before.
+    void SetFullScreen(bool on);
+    bool IsFullScreen() const { return m_zoomer.IsFullScreen(); }
+    // The main keyboard's digits and period stand for the numeric pad's.
+    void SetDigitRowAsKeypad(bool on) { m_digitRowAsKeypad = on; }
+    bool DigitRowAsKeypad() const { return m_digitRowAsKeypad; }
 
     // Test and tool hooks ---------------------------------------------------------------
     void SetLogFolder(const QString &folder) { m_session.SetLogFolder(folder); }
@@ -112,7 +126,21 @@ protected:
     CSessionPresenter &Presenter() { return *m_presenter; }
     CScreenView *ScreenView() { return m_screen; }
 
+    // The panel's own area in panel pixels: the client less the status bar, unzoomed. A panel
+    // with `fixedFrame` keeps exactly the zoomed size at a fixed zoom.
+    void SetPanelSize(QSize size, bool fixedFrame);
+    // The client size that shows a panel of `size` at the fixed zoom now chosen.
+    QSize ClientSizeFor(QSize size) const { return m_zoomer.ClientSizeFor(size); }
+    // A fixed zoom outside full screen: the window's size follows the panel's.
+    bool IsZoomFixed() const { return m_zoomer.IsFixed(); }
+    // Places the live screen, every key and the knob, and the status bar as the zoom shows
+    // them now.
+    void ApplyZoom();
+    // Pane 0 of the status bar takes the client width less this.
+    void SetPane0Margin(int margin) { m_nPane0Margin = margin; }
+
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -146,6 +174,9 @@ private:
     CSessionPresenter *m_presenter = nullptr;
     bool m_initialised = false;
     bool m_closing = false;
+    int m_nPane0Margin;
+    CPanelZoomer m_zoomer;
+    bool m_digitRowAsKeypad = false;
 
     CScreenView *m_screen = nullptr;
     QImage m_picture;

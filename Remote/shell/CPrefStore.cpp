@@ -380,6 +380,18 @@ void CPrefStore::WriteShareListen(const QString &listen)
     if (!Exists())
         return;
     m_settings->setValue(QLatin1String(kShareListen), listen);
+bool CPrefStore::ReadFlag(const char *name) const
+{
+    int value = 0;
+    return ReadNumber(StoredValue(QLatin1String(name)), value) && value == 1;
+}
+
+void CPrefStore::WriteFlag(const char *name, bool on)
+{
+    if (!Exists())
+        return;
+    m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + QLatin1String(name),
+                         on ? 1 : 0);
     m_settings->sync();
 }
 

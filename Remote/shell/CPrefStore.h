@@ -64,6 +64,13 @@ public:
     // (kDefaultShareListen while unset); written only while the store exists.
     QString ShareListen() const;
     void WriteShareListen(const QString &listen);
+    // Window comforts, off unless stored as 1: the main keyboard's digit row standing for the
+    // numeric pad ("DigitRowAsKeypad") and the panel kept above other windows ("StayOnTop").
+    // Stored, like the values above, only while the store exists.
+    bool ReadDigitRowAsKeypad() const { return ReadFlag(kDigitRowAsKeypad); }
+    void WriteDigitRowAsKeypad(bool on) { WriteFlag(kDigitRowAsKeypad, on); }
+    bool ReadStayOnTop() const { return ReadFlag(kStayOnTop); }
+    void WriteStayOnTop(bool on) { WriteFlag(kStayOnTop, on); }
 
     // "IPV6" read afresh for the Communication dialog; kDefaultIPv6 when absent.
     QString ReadIPv6();
@@ -72,6 +79,11 @@ public:
     QVariant StoredValue(const QString &name) const;
 
 private:
+    static constexpr const char *kDigitRowAsKeypad = "DigitRowAsKeypad";
+    static constexpr const char *kStayOnTop = "StayOnTop";
+    bool ReadFlag(const char *name) const;
+    void WriteFlag(const char *name, bool on);
+
     // The settings object, created on first use once the file has passed its check. The
     // file is checked again before each use, since another program may replace it. Null once
     // a check has refused it (one log line says why): from then on, for the life of this

@@ -7,6 +7,7 @@
 #include "CRemoteDlgKKC.h"
 #include "CRemoteDlgLK.h"
 #include "CReplayFeature.h"
+#include "CRoomFeature.h"
 #include "CSessionPresenter.h"
 #include "CShareFeature.h"
 #include "CSimServer.h"
@@ -50,8 +51,8 @@ private:
 };
 
 // A store of its own for a simulated run, so that the operator's stored method and
-// addresses stay as they are. It starts with the loopback link and the stored scale and
-// quality (read only; out-of-range values are repaired in the scratch copy alone).
+// addresses stay as they are. It starts with the loopback link and the stored scale, quality
+// and window comforts (read only; out-of-range values are repaired in the scratch copy alone).
 std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("KLRemote.conf"));
@@ -60,7 +61,7 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
         // read here either.
         const CPrefStore native;
         QSettings scratch(path, QSettings::IniFormat);
-        for (const char *name : {"Scale", "Quality"}) {
+        for (const char *name : {"Scale", "Quality", "DigitRowAsKeypad", "StayOnTop"}) {
             const QVariant value = native.StoredValue(QLatin1String(name));
             if (value.isValid())
                 scratch.setValue(QStringLiteral("Connection/") + QLatin1String(name), value);
@@ -177,6 +178,10 @@ int RunPanel(int family, const AppOptions &options)
         MakePanel(family, scratchStore.get(), options.simulate ? &presenter : nullptr);
     if (const QString folder = LogFolderFor(options); !folder.isEmpty())
         panel->SetLogFolder(folder);
+    // Their menu items follow the panel's own, in this order.
+    panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
+    panel->AddFeature(std::make_unique<CRoomFeature>(
+        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     if (sim) {
         const auto port = static_cast<std::uint16_t>(sim->Port());
         panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
@@ -204,7 +209,6 @@ int RunPanel(int family, const AppOptions &options)
                     qPrintable(share->Server().PageUrl().toString()));
         std::fflush(stdout);
     }
-    panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
     panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
