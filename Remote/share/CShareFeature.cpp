@@ -26,6 +26,8 @@ QString StateId(SessionState state)
         return QStringLiteral("started");
     case SessionState::LinkLost:
         return QStringLiteral("linkLost");
+    case SessionState::Replay:
+        return QStringLiteral("replay");
     }
     return {};
 }

@@ -380,6 +380,9 @@ void CPrefStore::WriteShareListen(const QString &listen)
     if (!Exists())
         return;
     m_settings->setValue(QLatin1String(kShareListen), listen);
+    m_settings->sync();
+}
+
 bool CPrefStore::ReadFlag(const char *name) const
 {
     int value = 0;

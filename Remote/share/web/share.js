@@ -14,6 +14,7 @@
     connected: 'Connected, stopped',
     started: 'Live',
     linkLost: 'No answer',
+    replay: 'Replay',
   };
 
   // What the page has seen, for whoever looks (and for the tests that drive it).

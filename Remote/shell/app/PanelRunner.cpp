@@ -180,8 +180,6 @@ int RunPanel(int family, const AppOptions &options)
         panel->SetLogFolder(folder);
     // Their menu items follow the panel's own, in this order.
     panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
-    panel->AddFeature(std::make_unique<CRoomFeature>(
-        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     if (sim) {
         const auto port = static_cast<std::uint16_t>(sim->Port());
         panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
@@ -190,6 +188,8 @@ int RunPanel(int family, const AppOptions &options)
                            [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
     }
     CShareFeature *share = AddShareFeature(*panel, info);
+    panel->AddFeature(std::make_unique<CRoomFeature>(
+        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
     if (!options.share.isEmpty()) {
