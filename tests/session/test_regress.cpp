@@ -118,7 +118,14 @@ TEST(RegressSession, WhileConnectingOnlyCancelIsOffered)
 TEST(RegressSession, TcpSendResultsAreTheRealOnes)
 {
     PanelHarness h;
-    Started(h);
+    ASSERT_TRUE(h.StartServer());
+    h.Open(1);
+    // One picture and then none for a minute: the refresh worker must not be the first to see
+    // the instrument go, or the keys are refused before they are ever sent.
+    h.panel->SetRefreshCycleMs(60000);
+    ASSERT_TRUE(h.Connect());
+    h.panel->OnCommand(ids::IDC_START);
+    ASSERT_TRUE(WaitFor([&] { return h.panel->PicturesShown() > 0; }, 8000));
     // The identification request is the seven bytes 7F 41 50 01 00 92 7E.
     EXPECT_GE(h.LogIndex("TCP Request Ret : 7 "), 0);
     h.server->Stop();
