@@ -10,10 +10,12 @@ const char *const kCliUsage =
     "  screenshot FILE             fetch \"currentdisp.jpg\" and write the reply bytes to FILE;\n"
     "                              a FILE ending in .png is decoded and saved as PNG instead\n"
     "  key TEXT [TEXT...]          send each text as a key command (line feed appended), in order\n"
-    "  watch [-n COUNT] [--interval MS] [--out DIR]\n"
+    "  watch [-n COUNT] [--interval MS] [--out DIR] [--reconnect]\n"
     "                              fetch COUNT screens (default 10), at most one per MS\n"
     "                              (default 500, 0 = back to back); print one line per frame and\n"
-    "                              a summary; with --out, save each frame into DIR\n"
+    "                              a summary; with --out, save each frame into DIR; with\n"
+    "                              --reconnect, an instrument that goes away is tried again\n"
+    "                              1, 2, 4 and 8 s later, then every 10 s, until it is back\n"
     "Defaults: --method tcp, --host 127.0.0.1, --port 66.\n"
     "Testing aid: --usb-sim[=MODEL] with --method usb talks to an in-process simulated\n"
     "instrument through a simulated USB device instead of real hardware.\n"
@@ -188,6 +190,8 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                     return false;
                 }
                 options.outDir = v;
+            } else if (arg == "--reconnect") {
+                options.reconnect = true;
             } else {
                 error = "unknown watch argument: " + arg;
                 return false;

@@ -29,6 +29,7 @@ struct CliOptions
     int count = 10;                // watch
     int intervalMs = 500;          // watch
     std::string outDir;            // watch
+    bool reconnect = false;        // watch: a lost instrument is waited for and reconnected
     bool help = false;
 };
 

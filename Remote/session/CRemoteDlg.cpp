@@ -26,6 +26,7 @@ constexpr const char *kPaneLinkLost = "No Answer";
 constexpr const char *kPaneStopped = "Remote Control Stopped";
 constexpr const char *kPaneStarted = "Remote Control Started";
 constexpr const char *kPaneCancelling = "Cancelling...";
+constexpr const char *kPaneReconnecting = "Reconnecting (%d)";
 constexpr const char *kStaleFormat = "No answer from the instrument since %s";
 
 constexpr int kPane0Margin = 480; // pane 0 takes the client width less this
@@ -45,9 +46,18 @@ CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPr
       m_presenter(presenter ? presenter : &m_defaultPresenter),
       m_session(profile, *m_store, std::move(pipeline))
 {
+    connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ShowCause);
     connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ApplyState);
-    connect(&m_session, &CRemoteSession::notice, this,
-            [this](CRemoteSession::Notice n) { m_presenter->Notify(this, n); });
+    connect(&m_session, &CRemoteSession::notice, this, [this](CRemoteSession::Notice n) {
+        // The dialog keeps its texts; the words for why stay beside it in the status bar.
+        if (n == CRemoteSession::Notice::FailedTcp || n == CRemoteSession::Notice::FailedUsb)
+            ShowCause(m_session.State());
+        m_presenter->Notify(this, n);
+    });
+    connect(&m_session, &CRemoteSession::reconnectTry, this, [this] {
+        ShowCause(m_session.State());
+        ApplyState(m_session.State());
+    });
     connect(&m_session, &CRemoteSession::connected, this, &CRemoteDlg::OnConnected);
     connect(&m_session, &CRemoteSession::screenReady, this,
             [this](const ScreenFrame &frame) { ShowPicture(frame.picture); });
@@ -136,6 +146,43 @@ bool CRemoteDlg::IsControlEnabled(int id) const
     return control && control->isEnabled();
 }
 
+void CRemoteDlg::ShowCause(SessionState state)
+{
+    if (m_session.IsCancelling())
+        return;
+    const QString cause = m_session.LastCause();
+    switch (state) {
+    case SessionState::Disconnected:
+    case SessionState::Reconnecting:
+        SetPane(0, cause.isEmpty() ? QStringLiteral(" ") : cause);
+        break;
+    case SessionState::Connecting:
+    case SessionState::Connected:
+    case SessionState::Started:
+        SetPane(0, QStringLiteral(" "));
+        break;
+    case SessionState::LinkLost:
+        break;
+    }
+}
+
+void CRemoteDlg::SetConnectionForRun(int method, const QString &address)
+{
+    m_session.SetConnectionForRun(method, address);
+    SetPane(3, MethodPaneText());
+}
+
+void CRemoteDlg::SetScreenOverlay(const QString &text)
+{
+    if (m_screen)
+        m_screen->SetOverlay(text);
+}
+
+QString CRemoteDlg::ScreenOverlay() const
+{
+    return m_screen ? m_screen->Overlay() : QString();
+}
+
 void CRemoteDlg::ApplyState(SessionState state)
 {
     const bool up = IsLinkUp(state);
@@ -144,16 +191,20 @@ void CRemoteDlg::ApplyState(SessionState state)
         if (QWidget *w = findChild<QWidget *>(QString::number(id)))
             w->setEnabled(on);
     };
+    const bool reconnecting = state == SessionState::Reconnecting;
     set(ids::IDC_CONNECT, state == SessionState::Disconnected && !m_session.IsCancelling());
-    set(ids::IDC_DISCONNECT, state == SessionState::Connected);
+    set(ids::IDC_DISCONNECT, state == SessionState::Connected || reconnecting);
     set(ids::IDC_START, state == SessionState::Connected);
-    set(ids::IDC_STOP, started);
+    set(ids::IDC_STOP, started && !reconnecting);
     SetPanelKeysEnabled(started);
     if (!started)
         m_keys.Clear();
 
     const bool lost = state == SessionState::LinkLost;
-    SetPane(1, Cstr(lost ? kPaneLinkLost : up ? kPaneConnected : kPaneDisconnected));
+    SetPane(1, reconnecting ? QString::asprintf(kPaneReconnecting, m_session.ReconnectTry())
+                            : Cstr(lost ? kPaneLinkLost
+                                   : up ? kPaneConnected
+                                        : kPaneDisconnected));
     SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
     if (m_pStatusBar) {
         m_pStatusBar->SetLinkIcon(up && !lost ? m_hIconConnected : m_hIconDisconnected);
@@ -162,10 +213,11 @@ void CRemoteDlg::ApplyState(SessionState state)
     if (m_screen) {
         const QDateTime last = m_session.LastPictureTime();
         m_screen->SetStale(
-            lost ? QString::asprintf(kStaleFormat,
-                                     qPrintable(last.isValid() ? last.toString("HH:mm:ss")
-                                                               : QStringLiteral("the start")))
-                 : QString());
+            lost || reconnecting
+                ? QString::asprintf(kStaleFormat,
+                                    qPrintable(last.isValid() ? last.toString("HH:mm:ss")
+                                                              : QStringLiteral("the start")))
+                : QString());
     }
 }
 

@@ -8,6 +8,7 @@ enum class SessionState
     Connected,    // link up, remote control stopped
     Started,      // remote control running, pictures arriving
     LinkLost,     // remote control running, but the instrument no longer answers
+    Reconnecting, // remote control running, the link closed and being opened again
 };
 
 // The link is up (Connect done, not yet Disconnect).
@@ -17,8 +18,10 @@ constexpr bool IsLinkUp(SessionState state)
            state == SessionState::LinkLost;
 }
 
-// Remote control runs (Start done, not yet Stop).
+// Remote control runs (Start done, not yet Stop). While reconnecting it still counts as
+// running: the keys stay live (their presses are dropped) and Started follows by itself.
 constexpr bool IsStarted(SessionState state)
 {
-    return state == SessionState::Started || state == SessionState::LinkLost;
+    return state == SessionState::Started || state == SessionState::LinkLost ||
+           state == SessionState::Reconnecting;
 }

@@ -60,9 +60,11 @@ std::size_t CountOf(const std::vector<std::string> &commands, const std::string 
     return std::size_t(std::count(commands.begin(), commands.end(), text));
 }
 
-void Started(PanelHarness &h)
+void Started(PanelHarness &h, bool autoReconnect = true)
 {
     ASSERT_TRUE(h.StartServer());
+    if (!autoReconnect)
+        h.Preset("AutoReconnect", 0);
     h.Open(1);
     ASSERT_TRUE(h.Connect());
     ASSERT_TRUE(h.panel->Link().IsConnected());
@@ -118,7 +120,8 @@ TEST(RegressSession, WhileConnectingOnlyCancelIsOffered)
 TEST(RegressSession, TcpSendResultsAreTheRealOnes)
 {
     PanelHarness h;
-    Started(h);
+    // Without the automatic reconnect, which would drop the keys once the screens notice.
+    Started(h, false);
     // The identification request is the seven bytes 7F 41 50 01 00 92 7E.
     EXPECT_GE(h.LogIndex("TCP Request Ret : 7 "), 0);
     h.server->Stop();

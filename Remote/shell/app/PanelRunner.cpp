@@ -6,6 +6,7 @@
 #include "CRemoteDlgLK.h"
 #include "CSessionPresenter.h"
 #include "CSimServer.h"
+#include "ComfortFeatures.h"
 #include "Families.h"
 #include "SessionIds.h"
 
@@ -25,14 +26,17 @@ constexpr int kMethodTcpIPv4 = 1;
 // How often the automatic connect is checked for its end.
 constexpr int kConnectPollMs = 50;
 
-// During the automatic connect of a simulated run the "Connected" box would only stand
-// between the operator and the live screen; every later message is shown as usual.
-class CSimulatePresenter : public CSessionPresenter
+constexpr const char *kConnectedMessage = "Connected";
+
+// During the automatic connect of a simulated run or of --connect the "Connected" box would
+// only stand between the operator and the live screen; every other message, and every later
+// one, is shown as usual.
+class CAutoConnectPresenter : public CSessionPresenter
 {
 public:
     void Message(QWidget *parent, const QString &text) override
     {
-        if (!m_quiet)
+        if (!m_quiet || text != QLatin1String(kConnectedMessage))
             CSessionPresenter::Message(parent, text);
     }
     void SetQuiet(bool quiet) { m_quiet = quiet; }
@@ -42,8 +46,8 @@ private:
 };
 
 // A store of its own for a simulated run, so that the operator's stored method and
-// addresses stay as they are. It starts with the loopback link and the stored scale and
-// quality (read only; out-of-range values are repaired in the scratch copy alone).
+// addresses stay as they are. It starts with the loopback link and the stored scale, quality
+// and comforts (read only; out-of-range values are repaired in the scratch copy alone).
 std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("KLRemote.conf"));
@@ -52,7 +56,7 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
         // read here either.
         const CPrefStore native;
         QSettings scratch(path, QSettings::IniFormat);
-        for (const char *name : {"Scale", "Quality"}) {
+        for (const char *name : {"Scale", "Quality", "AutoReconnect", "ShowStats", "Refresh"}) {
             const QVariant value = native.StoredValue(QLatin1String(name));
             if (value.isValid())
                 scratch.setValue(QStringLiteral("Connection/") + QLatin1String(name), value);
@@ -88,20 +92,20 @@ std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store, CSessionPre
     return std::make_unique<CRemoteDlgKKC>(store, presenter);
 }
 
-// Connect, then Start once the connect has ended well; a failed connect has already been
-// shown to the operator and leaves the panel as it is.
-void ConnectAndStart(CRemoteDlg &panel, CSimulatePresenter &presenter)
+// Connect, then (when asked) Start once the connect has ended well; a failed connect has
+// already been shown to the operator and leaves the panel as it is.
+void ConnectAndStart(CRemoteDlg &panel, CAutoConnectPresenter &presenter, bool start)
 {
     panel.OnCommand(ids::IDC_CONNECT);
     auto *timer = new QTimer(&panel);
     timer->setInterval(kConnectPollMs);
-    QObject::connect(timer, &QTimer::timeout, &panel, [&panel, &presenter, timer] {
+    QObject::connect(timer, &QTimer::timeout, &panel, [&panel, &presenter, timer, start] {
         if (panel.IsConnectRunning())
             return;
         timer->stop();
         timer->deleteLater();
         presenter.SetQuiet(false);
-        if (panel.IsControlEnabled(ids::IDC_START))
+        if (start && panel.IsControlEnabled(ids::IDC_START))
             panel.OnCommand(ids::IDC_START);
     });
     timer->start();
@@ -125,7 +129,7 @@ int RunPanel(int family, const AppOptions &options)
     std::unique_ptr<CSimServer> sim;
     std::unique_ptr<QTemporaryDir> scratchDir;
     std::unique_ptr<CPrefStore> scratchStore;
-    CSimulatePresenter presenter;
+    CAutoConnectPresenter presenter;
     if (options.simulate) {
         const std::string model = options.simModel.isEmpty() ? std::string(info.simModel)
                                                              : options.simModel.toStdString();
@@ -147,19 +151,25 @@ int RunPanel(int family, const AppOptions &options)
         scratchStore = MakeScratchStore(*scratchDir);
     }
 
+    const bool connectNow = options.connectMethod != 0;
     std::unique_ptr<CRemoteDlg> panel =
-        MakePanel(family, scratchStore.get(), options.simulate ? &presenter : nullptr);
+        MakePanel(family, scratchStore.get(), sim || connectNow ? &presenter : nullptr);
     if (const QString folder = LogFolderFor(options); !folder.isEmpty())
         panel->SetLogFolder(folder);
-    if (sim) {
-        const auto port = static_cast<std::uint16_t>(sim->Port());
+    AddComfortFeatures(*panel);
+    const auto port = sim ? static_cast<std::uint16_t>(sim->Port()) : options.connectPort;
+    if (port)
         panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+    if (sim || connectNow) {
         // Once the window is up and its own initialisation has run.
-        QTimer::singleShot(0, panel.get(),
-                           [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
+        QTimer::singleShot(0, panel.get(), [p = panel.get(), &presenter, &options, connectNow] {
+            ConnectAndStart(*p, presenter, !connectNow || options.start);
+        });
     }
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
+    if (connectNow)
+        panel->SetConnectionForRun(options.connectMethod, options.connectHost);
     panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
