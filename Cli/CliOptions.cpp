@@ -16,6 +16,17 @@ const char *const kCliUsage =
     "                              a summary; with --out, save each frame into DIR; with\n"
     "                              --reconnect, an instrument that goes away is tried again\n"
     "                              1, 2, 4 and 8 s later, then every 10 s, until it is back\n"
+    "  serve [--listen [ADDRESS:]PORT] [--allow-control] [--interval MS]\n"
+    "                              show the screen in web browsers and to scripts on PORT\n"
+    "                              (default 127.0.0.1:8080): the live page at /, the latest\n"
+    "                              picture at /screen.jpg, a summary at /api/info; with\n"
+    "                              --allow-control, POST /api/key?token=TOKEN takes key texts;\n"
+    "                              fetches a screen at most every MS (default 500) until stopped\n"
+    "  record FILE.mkv [-n COUNT | --seconds S] [--interval MS]\n"
+    "                              fetch screens at most one per MS (default 500) and record\n"
+    "                              them into FILE.mkv (Matroska, the instrument's JPEG frames\n"
+    "                              unchanged, with their arrival times): COUNT screens, S\n"
+    "                              seconds, or until interrupted; one line per frame\n"
     "Defaults: --method tcp, --host 127.0.0.1, --port 66.\n"
     "Testing aid: --usb-sim[=MODEL] with --method usb talks to an in-process simulated\n"
     "instrument through a simulated USB device instead of real hardware.\n"
@@ -196,6 +207,84 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                 error = "unknown watch argument: " + arg;
                 return false;
             }
+        }
+    } else if (command == "serve") {
+        options.command = CliCommand::Serve;
+        for (; i < args.size(); ++i) {
+            const std::string &arg = args[i];
+            std::string v;
+            long n = 0;
+            if (arg == "--listen") {
+                if (!value(arg, v))
+                    return false;
+                if (v.empty()) {
+                    error = "empty listen address";
+                    return false;
+                }
+                options.listen = v;
+            } else if (arg == "--allow-control") {
+                options.allowControl = true;
+            } else if (arg == "--interval") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 0, 3600000, n)) {
+                    error = "bad interval: " + v;
+                    return false;
+                }
+                options.intervalMs = static_cast<int>(n);
+            } else {
+                error = "unknown serve argument: " + arg;
+                return false;
+            }
+        }
+    } else if (command == "record") {
+        options.command = CliCommand::Record;
+        options.count = 0;
+        if (rest == 0 || args[i].empty() || args[i].starts_with("-")) {
+            error = "record takes a FILE first";
+            return false;
+        }
+        options.file = args[i++];
+        bool counted = false;
+        bool timed = false;
+        for (; i < args.size(); ++i) {
+            const std::string &arg = args[i];
+            std::string v;
+            long n = 0;
+            if (arg == "-n") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 1, 1000000, n)) {
+                    error = "bad count: " + v;
+                    return false;
+                }
+                options.count = static_cast<int>(n);
+                counted = true;
+            } else if (arg == "--seconds") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 1, 7 * 24 * 3600, n)) {
+                    error = "bad seconds: " + v;
+                    return false;
+                }
+                options.seconds = static_cast<int>(n);
+                timed = true;
+            } else if (arg == "--interval") {
+                if (!value(arg, v))
+                    return false;
+                if (!ParseInt(v, 0, 3600000, n)) {
+                    error = "bad interval: " + v;
+                    return false;
+                }
+                options.intervalMs = static_cast<int>(n);
+            } else {
+                error = "unknown record argument: " + arg;
+                return false;
+            }
+        }
+        if (counted && timed) {
+            error = "record takes -n or --seconds, not both";
+            return false;
         }
     } else {
         error = "unknown command: " + command;

@@ -13,7 +13,9 @@ enum class CliCommand
     Info,
     Screenshot,
     Key,
-    Watch
+    Watch,
+    Serve,
+    Record
 };
 
 struct CliOptions
@@ -24,12 +26,15 @@ struct CliOptions
     std::string usbIds;                // "VVVV:PPPP", empty for the back-end's default
     std::optional<std::string> usbSim; // simulated USB instrument with this model
     CliCommand command = CliCommand::Info;
-    std::string file;              // screenshot
-    std::vector<std::string> keys; // key
-    int count = 10;                // watch
-    int intervalMs = 500;          // watch
-    std::string outDir;            // watch
-    bool reconnect = false;        // watch: a lost instrument is waited for and reconnected
+    std::string file;                      // screenshot, record
+    std::vector<std::string> keys;         // key
+    int count = 10;                        // watch; record (0: no limit)
+    int seconds = 0;                       // record (0: no limit)
+    int intervalMs = 500;                  // watch, record, serve
+    std::string outDir;                    // watch
+    std::string listen = "127.0.0.1:8080"; // serve: "[ADDRESS:]PORT"
+    bool allowControl = false;             // serve: keys from browsers and scripts
+    bool reconnect = false;                // watch: a lost instrument is waited for and reconnected
     bool help = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,16 @@ public:
     virtual ~CCliUsbSim() = default;
     virtual UsbDeviceFactory Factory() = 0;
 };
+
+class CCliSession;
+struct CliOptions;
+
+// Whether "serve" can run as asked (this build has the browser view, the listen address is
+// one); false with the reason. Checked before the instrument is connected.
+bool CliServeUsable(const CliOptions &options, std::string &why);
+// "serve": shows the connected instrument in browsers until the process is told to stop.
+// The exit status as RunCli gives it.
+int RunServe(CCliSession &session, const CliOptions &options, std::ostream &out, std::ostream &err);
 
 // An empty model keeps the simulator's default. Nothing, with the reason in `error`, when
 // this build has no simulator.

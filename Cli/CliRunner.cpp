@@ -3,11 +3,14 @@
 #include "CCliSession.h"
 #include "CliOptions.h"
 #include "CliQtParts.h"
+#include "CliRecord.h"
 #include "CliStats.h"
 #include "ReconnectSchedule.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -217,6 +220,112 @@ int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, st
     return kExitOk;
 }
 
+// An interrupt ends a recording the proper way (the file gets its end); elsewhere it keeps its
+// usual meaning.
+std::atomic<bool> g_stopRecording{false};
+
+extern "C" void OnRecordInterrupt(int)
+{
+    g_stopRecording = true;
+}
+
+class RecordInterrupts
+{
+public:
+    RecordInterrupts()
+    {
+        g_stopRecording = false;
+        m_int = std::signal(SIGINT, OnRecordInterrupt);
+        m_term = std::signal(SIGTERM, OnRecordInterrupt);
+    }
+    ~RecordInterrupts()
+    {
+        std::signal(SIGINT, m_int == SIG_ERR ? SIG_DFL : m_int);
+        std::signal(SIGTERM, m_term == SIG_ERR ? SIG_DFL : m_term);
+    }
+    RecordInterrupts(const RecordInterrupts &) = delete;
+    RecordInterrupts &operator=(const RecordInterrupts &) = delete;
+
+private:
+    void (*m_int)(int);
+    void (*m_term)(int);
+};
+
+// Sleeps until `until`, or less when an interrupt comes.
+void SleepUnlessStopped(Clock::time_point until)
+{
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    while (!g_stopRecording && Clock::now() < until)
+        std::this_thread::sleep_until(std::min(until, Clock::now() + kSlice));
+}
+
+int Record(CCliSession &session, const CliOptions &options, std::ostream &out, std::ostream &err)
+{
+    std::string error;
+    std::unique_ptr<CCliRecording> recording =
+        StartCliRecording(options.file, session.Identification(), error);
+    if (!recording)
+        return LinkError(err, error);
+    const RecordInterrupts interrupts;
+
+    int frames = 0;
+    int failed = 0;
+    std::string lastError;
+    std::vector<std::uint8_t> jpeg;
+    const auto begin = Clock::now();
+    const auto end = begin + std::chrono::seconds(options.seconds);
+    Clock::time_point first;
+    auto nextStart = begin;
+    for (int n = 1; options.count == 0 || n <= options.count; ++n) {
+        SleepUnlessStopped(nextStart);
+        if (g_stopRecording || (options.seconds > 0 && Clock::now() >= end))
+            break;
+        const auto start = Clock::now();
+        nextStart = start + std::chrono::milliseconds(options.intervalMs);
+        if (!session.FetchScreen(jpeg)) {
+            ++failed;
+            lastError = session.Error();
+            out << "frame " << n << ": failed: " << lastError << "\n" << std::flush;
+            if (!session.Reconnect()) {
+                lastError = session.Error();
+                break;
+            }
+            continue;
+        }
+        const auto arrived = Clock::now();
+        if (frames == 0)
+            first = arrived;
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(arrived - first).count();
+        const CCliRecording::Added added = recording->Add(jpeg, ms, error);
+        if (added == CCliRecording::Added::Stop) {
+            std::string ignored;
+            recording->Finish(ignored);
+            return LinkError(err, "recording stopped: " + error);
+        }
+        if (added == CCliRecording::Added::Skipped) {
+            ++failed;
+            lastError = error;
+            out << "frame " << n << ": failed: " << error << "\n" << std::flush;
+            continue;
+        }
+        ++frames;
+        // Printed once the frame is in the file.
+        out << "frame " << n << ": " << jpeg.size() << " bytes at " << ms << " ms\n" << std::flush;
+    }
+    if (!recording->Finish(error))
+        return LinkError(err, error);
+    const double seconds =
+        frames == 0 ? 0.0 : std::chrono::duration<double>(Clock::now() - first).count();
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "recorded %d frames in %.1f s, %lld bytes, failed: %d",
+                  frames, seconds, static_cast<long long>(recording->Bytes()), failed);
+    out << summary << "\n" << std::flush;
+    if (failed > 0)
+        return LinkError(err, lastError);
+    return kExitOk;
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
@@ -230,6 +339,11 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
     if (options.help) {
         out << kCliUsage;
         return kExitOk;
+    }
+
+    if (std::string why; options.command == CliCommand::Serve && !CliServeUsable(options, why)) {
+        err << "klremote-cli: " << why << "\n";
+        return kExitUsage;
     }
 
     CCliSession session(options);
@@ -246,6 +360,10 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         return Keys(session, options.keys, err);
     case CliCommand::Watch:
         return Watch(session, options, out, err);
+    case CliCommand::Serve:
+        return RunServe(session, options, out, err);
+    case CliCommand::Record:
+        return Record(session, options, out, err);
     }
     return kExitUsage;
 }

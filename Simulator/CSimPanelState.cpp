@@ -259,6 +259,16 @@ bool CSimPanelState::ApplyTouch(std::string_view args)
     y = std::clamp(y, 0, size.height - 1);
     m_touch = SimPoint{x, y};
     m_status = "Touch " + std::to_string(x) + "," + std::to_string(y);
+    // The KKC models have no soft keys beside the screen: their menu is worked by touching it.
+    if (m_family == SimFamily::Kkc) {
+        for (int i = 0; i < kSoftKeys; ++i) {
+            if (SoftKeyLabelRect(m_family, i).Contains(x, y)) {
+                m_highlight = -1;
+                SoftKey(i);
+                break;
+            }
+        }
+    }
     return true;
 }
 

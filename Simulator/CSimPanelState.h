@@ -48,7 +48,7 @@ struct SimPoint
 class CSimPanelState
 {
 public:
-    static constexpr int kSoftKeys = 7;
+    static constexpr int kSoftKeys = sim_layout::kSoftKeys;
     static constexpr std::size_t kMaxEntryChars = 12;
 
     explicit CSimPanelState(SimFamily family = SimFamily::Lk);
@@ -92,6 +92,8 @@ public:
     bool LimitOn() const { return m_limitOn; }
     bool AutoSave() const { return m_autoSave; }
 
+    // Where the screen was touched last. The KKC models take a touch on a soft-key label as
+    // a press of that soft key; the LK models only mark the point.
     std::optional<SimPoint> Touch() const { return m_touch; }
 
     int JpegQuality() const { return m_jpegQuality; }

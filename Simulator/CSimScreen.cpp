@@ -27,13 +27,13 @@ const QColor kTouch(255, 80, 200);
 const QColor kLimit(255, 60, 60);
 const QColor kEntry(40, 90, 160);
 
-constexpr int kHeaderHeight = 28;
+using sim_layout::kHeaderHeight;
+using sim_layout::kMenuLeft;
+using sim_layout::kMenuRight;
+using sim_layout::kStatusHeight;
 constexpr int kGraticuleLeft = 56;
 constexpr int kGraticuleRight = 648;
-constexpr int kMenuLeft = 660;
-constexpr int kMenuRight = 796;
 constexpr int kBottomBlock = 104;
-constexpr int kStatusHeight = 30;
 constexpr int kDivisions = 10;
 
 constexpr double kNoiseFloorDbm = -92.0;
@@ -86,10 +86,8 @@ QRect CSimScreen::MenuTitleRect(SimFamily /*family*/)
 
 QRect CSimScreen::SoftKeyRect(SimFamily family, int index)
 {
-    const int top = kHeaderHeight + 34;
-    const int bottom = ScreenSizeOf(family).height - kStatusHeight - 6;
-    const int pitch = (bottom - top) / CSimPanelState::kSoftKeys;
-    return {kMenuLeft, top + index * pitch, kMenuRight - kMenuLeft, pitch - 6};
+    const SimRect r = SoftKeyLabelRect(family, index);
+    return {r.x, r.y, r.width, r.height};
 }
 
 QRect CSimScreen::AnnotationRect(SimFamily family)

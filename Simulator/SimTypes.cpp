@@ -35,6 +35,15 @@ bool IsKkcModel(std::string_view model)
 
 } // namespace
 
+SimRect SoftKeyLabelRect(SimFamily family, int index)
+{
+    using namespace sim_layout;
+    const int top = kHeaderHeight + 34;
+    const int bottom = ScreenSizeOf(family).height - kStatusHeight - 6;
+    const int pitch = (bottom - top) / kSoftKeys;
+    return {kMenuLeft, top + index * pitch, kMenuRight - kMenuLeft, pitch - 6};
+}
+
 SimScreenSize ScreenSizeOf(SimFamily family)
 {
     return family == SimFamily::Kkc ? SimScreenSize{800, 480} : SimScreenSize{800, 600};

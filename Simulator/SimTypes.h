@@ -34,6 +34,31 @@ struct SimScreenSize
 
 SimScreenSize ScreenSizeOf(SimFamily family);
 
+// A rectangle of the simulated screen, in its pixels.
+struct SimRect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool Contains(int px, int py) const
+    {
+        return px >= x && py >= y && px < x + width && py < y + height;
+    }
+};
+
+// Layout of the simulated screen that both its renderer and its touch handling know.
+namespace sim_layout {
+inline constexpr int kHeaderHeight = 28;
+inline constexpr int kMenuLeft = 660;
+inline constexpr int kMenuRight = 796;
+inline constexpr int kStatusHeight = 30;
+inline constexpr int kSoftKeys = 7;
+} // namespace sim_layout
+
+// The label of soft key `index` (0 at the top) in the menu column.
+SimRect SoftKeyLabelRect(SimFamily family, int index);
+
 std::optional<SimFamily> ParseFamily(std::string_view text);
 std::string_view FamilyName(SimFamily family);
 

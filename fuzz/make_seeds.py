@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the harnesses: small replies as the instrument sends them, a few
-pictures, address texts and preference files.
+pictures, address texts, preference files and recordings.
 
 Each seed follows its harness's input layout (described at the top of each fuzz_<name>.cpp).
 Run from anywhere; writes next to this script (only the named harnesses' seeds when names
 are given, e.g. `make_seeds.py prefs`). The JPEG seeds need ImageMagick's convert; the real
 simulator screen needs a build (klremote-sim and klremote-cli in KLR_BIN, by default build/bin
-of this checkout) and is otherwise left as it is.
+of this checkout) and is otherwise left as it is. The recordings need FFmpeg's ffmpeg.
 """
 import os
 import re
@@ -141,17 +141,36 @@ def main():
             pos, k = pos + n, k + 1
         return bytes(out)
 
+    # Flags: bit 0 identification, bits 1..3 further requests, bit 4 silence (not a hang-up)
+    # after the last answer, bit 5 the carrier-neutral operations, bit 6 a key before each request. A record
+    # 0xFF starts the next request's answer, 0xFE holds the rest of this one back until the
+    # link is done with it.
+    NEXT, STALL = b"\xff", b"\xfe"
+    SILENT, API, KEYS = 0x10, 0x20, 0x40
     screen = reply(0x60, jpeg, 100)
+    half = len(screen) // 2
     write("tcp_reply", {
         "ident_one_receive": bytes([1]) + records(reply(0x50, ident, 1024), [128]),
         "screen_in_pieces": bytes([0]) + records(screen, [1, 7, 64, 3]),
-        "screen_twice": bytes([2]) + records(screen + screen, [100]),
-        "checksum_then_good": bytes([2]) + records(frame(0x60, 1, 0, b"x")[:-2] + b"\x00\x7e" +
-                                                   screen, [50]),
+        "screen_twice": bytes([2]) + records(screen, [100]) + NEXT + records(screen, [100]),
+        "checksum_then_good": bytes([2]) + records(frame(0x60, 1, 0, b"x")[:-2] + b"\x00\x7e",
+                                                   [50]) + NEXT + records(screen, [50]),
         "noise_first": bytes([0]) + records(b"\x00\x01" + screen, [2, 128]),
         "out_of_sequence": bytes([0]) + records(frame(0x60, 3, 0, b"a") + frame(0x60, 3, 2, b"c"),
                                                 [128]),
         "total_zero": bytes([1]) + records(frame(0x50, 0, 0, b"ID"), [20]),
+        # The first answer comes late: a time-out, then stale bytes before the next request.
+        "late_reply": bytes([4]) + STALL + records(screen, [128]) + NEXT + records(screen, [128]) +
+                      NEXT + records(screen, [64]),
+        # A packet that stops half-way; its rest arrives after the link gave up.
+        "stall_mid_packet": bytes([2]) + records(screen[:half], [32]) + STALL +
+                            records(screen[half:], [32]) + NEXT + records(screen, [128]),
+        # Answers for the first request only: the others meet a silent instrument.
+        "silent_after_one": bytes([4 | SILENT]) + records(screen, [128]),
+        "hang_up_mid_reply": bytes([0]) + records(screen[:half], [128]),
+        "api_keys_and_reply_after_it": bytes([2 | API | KEYS]) + records(screen, [128]) +
+                                       records(frame(0x60, 1, 0, b"extra"), [20]) + NEXT +
+                                       records(screen, [128]),
     })
 
     # usb_reply: flags, then records of a 16-bit length and the start of one block.
@@ -240,6 +259,47 @@ def main():
         "at_limit": b"pad=65536\x00" + clean,
         "over_limit": b"pad=65537\x00" + clean,
     })
+
+    recordings()
+
+def ffmpeg_recording(args, tags=True):
+    """A small Matroska file of 80 x 48 test pictures made by ffmpeg; None without ffmpeg."""
+    meta = ["-metadata", "KLREMOTE_FAMILY=1", "-metadata", "KLREMOTE_MODEL=KL535C"] if tags else []
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "r.mkv")
+        try:
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                            "testsrc=size=80x48:rate=2", "-frames:v", "3", "-q:v", "20",
+                            "-enc_time_base", "1/1000", *args, *meta, "-f", "matroska", out],
+                           check=True, capture_output=True)
+        except (OSError, subprocess.CalledProcessError):
+            return None
+        with open(out, "rb") as f:
+            return f.read()
+
+
+def recordings():
+    """recording: whole files as the reader is given them."""
+    seeds = {}
+    ours = ffmpeg_recording(["-c:v", "mjpeg"])
+    if ours:
+        seeds["three_frames"] = ours
+        # As a killed recorder leaves it: no index and no end, cut inside the last frame.
+        seeds["cut_in_last_frame"] = ours[:len(ours) * 3 // 4]
+        seeds["header_only"] = ours[:len(ours) // 8]
+    backwards = ffmpeg_recording(["-c:v", "mjpeg", "-bsf:v",
+                                  "setts=dts=N:pts=if(eq(N\\,2)\\,250\\,PTS)"])
+    if backwards:
+        seeds["time_goes_back"] = backwards
+    foreign = ffmpeg_recording(["-c:v", "png"])
+    if foreign:
+        seeds["png_track"] = foreign
+    untagged = ffmpeg_recording(["-c:v", "mjpeg"], tags=False)
+    if untagged:
+        seeds["no_family_tag"] = untagged
+    seeds["ebml_magic_only"] = b"\x1a\x45\xdf\xa3"
+    write("recording", seeds)
+
 
 if __name__ == "__main__":
     main()

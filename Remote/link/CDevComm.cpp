@@ -362,20 +362,19 @@ int CDevComm::ReceiveChunk(Clock::time_point deadline)
         if (left <= Clock::duration::zero() || (m_bHonourCancel && Cancelled())) {
             return 0;
         }
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        if (m_bHonourCancel) {
-            ms = std::min<decltype(ms)>(ms, kCancelSliceMs);
-        }
-        if (!m_socket.WaitReadable(static_cast<int>(ms))) {
-            continue;
-        }
-        const int n = m_socket.RecvWithTimeout(0, static_cast<int>(m_pRecv.size()), m_pRecv.data());
+        // What has arrived already is taken without a wait.
+        const int n = m_socket.RecvNow(static_cast<int>(m_pRecv.size()), m_pRecv.data());
         if (n < 0) {
             NoteSocketFailure();
         }
         if (n != 0) {
             return n;
         }
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        if (m_bHonourCancel) {
+            ms = std::min<decltype(ms)>(ms, kCancelSliceMs);
+        }
+        m_socket.WaitReadable(static_cast<int>(ms));
     }
 }
 

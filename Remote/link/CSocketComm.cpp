@@ -360,6 +360,19 @@ int CSocketComm::RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *b
     return n <= 0 ? -1 : static_cast<int>(n);
 }
 
+int CSocketComm::RecvNow(int capacity, std::uint8_t *buffer)
+{
+    if (!buffer || capacity <= 0)
+        return 0;
+    const net::SocketHandle s = m_socket.load();
+    if (s == net::kInvalidSocket || m_bShutdown)
+        return -1;
+    const long n = net::RecvBytes(s, buffer, capacity);
+    if (n < 0 && net::WouldBlock(net::LastError()))
+        return 0;
+    return n <= 0 ? -1 : static_cast<int>(n);
+}
+
 void CSocketComm::Close(bool pause)
 {
     const net::SocketHandle s = m_socket.exchange(net::kInvalidSocket);

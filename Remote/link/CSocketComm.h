@@ -37,6 +37,10 @@ public:
     // Bytes received; 0 when nothing arrived within `milliseconds`; -1 when the peer closed
     // the connection, the socket failed or there is no socket.
     int RecvWithTimeout(int milliseconds, int capacity, std::uint8_t *buffer);
+    // One receive of what has arrived, without waiting: bytes received; 0 when nothing is
+    // there; -1 when the peer closed the connection, the socket failed, there is no socket or
+    // Shutdown() was called.
+    int RecvNow(int capacity, std::uint8_t *buffer);
     // Waits until data can be read, at most `milliseconds`; true when readable, closed or
     // failed (the next RecvWithTimeout then reports it).
     bool WaitReadable(int milliseconds);

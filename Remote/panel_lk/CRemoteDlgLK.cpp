@@ -29,15 +29,9 @@ constexpr const char *kClickFormat = "KEYP %d,%d";
 constexpr const char *kScaleMenuTitle = "Scale";
 constexpr const char *kScaleTexts[lk::kScaleCount] = {"100%", "85%", "70%"};
 
-constexpr int kStatusBarHeight = 20;
+constexpr int kStatusBarHeight = CSessionStatusBar::kHeight;
 // Panes 1 to 3 and their gaps take this much of the status bar; pane 0 has the rest.
 constexpr int kStatusBarReserved = 450;
-
-void Unfix(QWidget *widget)
-{
-    widget->setMinimumSize(0, 0);
-    widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-}
 
 // Refresh worker, once the picture has been handed to the window: the scaled copy beside the
 // screen file. Nothing reads it back; a failed save is of no consequence.
@@ -70,7 +64,8 @@ const PanelProfile CRemoteDlgLK::kProfile = {
 };
 
 CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store, presenter, parent),
+    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store,
+                 presenter, parent),
       m_nModelGroup(lk::kInitialModelGroup)
 {
     // A fixed frame with caption, system menu and minimise box: no sizing, no maximise.
@@ -78,6 +73,7 @@ CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWid
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setSizeGripEnabled(false);
+    SetPane0Margin(kStatusBarReserved);
     move(0, 0);
 }
 
@@ -112,12 +108,6 @@ void CRemoteDlgLK::CreatePanel()
     SetKnobGeometry();
 }
 
-CQxButton *CRemoteDlgLK::Key(int id) const
-{
-    const auto it = m_keys.find(id);
-    return it == m_keys.end() ? nullptr : it->second;
-}
-
 void CRemoteDlgLK::ShowKeyHeld(int id, bool held)
 {
     CQxButton *button = Key(id);
@@ -135,28 +125,24 @@ void CRemoteDlgLK::ShowKeyHeld(int id, bool held)
 
 void CRemoteDlgLK::ApplyScaleFaces()
 {
+    // Each takes its face's size until the layout step gives it the size of the rule.
     for (auto &[id, button] : m_keys) {
-        Unfix(button);
         ShowKeyHeld(id, false);
-        const QImage face = button->Face(CQxButton::Normal);
-        if (!face.isNull())
-            button->resize(face.size());
+        button->PlaceOnPanel(button->PanelRect(), true);
     }
     if (m_knob) {
-        Unfix(m_knob);
         const int first = res::LkKnob(Scale(), 1);
         m_knob->SetBitmaps(first, first, first, res::LkKnob(Scale(), 0));
-        const QImage face = m_knob->Face(CQxButton::Normal);
-        if (!face.isNull())
-            m_knob->resize(face.size());
+        m_knob->PlaceOnPanel(m_knob->PanelRect(), true);
     }
 }
 
 void CRemoteDlgLK::ApplyOuterSize()
 {
-    // The window system draws the frame; the client takes what the outer size leaves.
+    // The window system draws the frame; the client takes what the outer size leaves, and the
+    // panel what the status bar leaves of that. Zoomed, the window is that many times larger.
     m_frameAtLayout = FrameExtra();
-    setFixedSize(lk::OuterSize(Scale()) - m_frameAtLayout);
+    SetPanelSize(lk::OuterSize(Scale()) - m_frameAtLayout - QSize(0, kStatusBarHeight), true);
 }
 
 void CRemoteDlgLK::LayoutPanel()
@@ -164,23 +150,13 @@ void CRemoteDlgLK::LayoutPanel()
     ApplyOuterSize();
 
     m_rcScreen = lk::ScreenRect(Scale());
-    if (CScreenView *view = ScreenView())
-        view->setGeometry(m_rcScreen);
-
-    const QSize client = size();
-    if (CSessionStatusBar *bar = StatusBar()) {
-        bar->setGeometry(0, client.height() - kStatusBarHeight, client.width(), kStatusBarHeight);
-        SetPaneWidth(0, client.width() - kStatusBarReserved);
-    }
 
     // The rectangles follow the scaling rule, not the faces: a face a pixel larger than its
     // key is clipped, so the key is held at its size whatever face it shows.
-    auto place = [this](QWidget *control, int id) {
+    auto place = [this](CQxButton *control, int id) {
         if (!control)
             return;
-        const QRect r = lk::KeyRect(id, Scale());
-        control->setFixedSize(r.size());
-        control->move(r.topLeft());
+        control->PlaceOnPanel(lk::KeyRect(id, Scale()), false);
         control->update();
     };
     for (const LkKey &key : lk::Keys()) {
@@ -188,6 +164,8 @@ void CRemoteDlgLK::LayoutPanel()
         if (key.id == res::layout::kLkKnobAfter)
             place(m_knob, lk::kKnob);
     }
+    // The screen, the status bar and the zoom of everything placed.
+    ApplyZoom();
 }
 
 void CRemoteDlgLK::SetKnobGeometry()
@@ -198,14 +176,6 @@ void CRemoteDlgLK::SetKnobGeometry()
     for (int i = 0; i < 13; ++i)
         table[i] = res::LkKnob(Scale(), i);
     m_knob->SetKnobGeometry(table);
-}
-
-void CRemoteDlgLK::SetPanelKeysEnabled(bool enabled)
-{
-    for (auto &entry : m_keys)
-        entry.second->setEnabled(enabled);
-    if (m_knob)
-        m_knob->setEnabled(enabled);
 }
 
 bool CRemoteDlgLK::OnCommand(int id)
@@ -233,7 +203,7 @@ void CRemoteDlgLK::OnScale(int scale)
     // The last picture has the old size: the panel's own screen area shows until the next.
     if (CScreenView *view = ScreenView())
         view->hide();
-    if (scale == 0 && isVisible()) {
+    if (scale == 0 && isVisible() && !IsFullScreen()) {
         // Hidden and shown again so that the whole enlarged window is repainted. The plain
         // widget calls are used: hiding a dialog through QDialog would end its modal loop and
         // with it the program.
@@ -247,8 +217,11 @@ void CRemoteDlgLK::OnScale(int scale)
 void CRemoteDlgLK::showEvent(QShowEvent *event)
 {
     CRemoteDlg::showEvent(event);
-    // The frame may only be known once the window exists on screen.
-    if (FrameExtra() != m_frameAtLayout || size() != lk::OuterSize(Scale()) - FrameExtra())
+    // The frame may only be known once the window exists on screen. A window fitted to its
+    // size or to the screen keeps its panel as it is.
+    if (IsZoomFixed() && (FrameExtra() != m_frameAtLayout ||
+                          size() != ClientSizeFor(lk::OuterSize(Scale()) - FrameExtra() -
+                                                  QSize(0, kStatusBarHeight))))
         LayoutPanel();
 }
 
@@ -257,7 +230,7 @@ void CRemoteDlgLK::moveEvent(QMoveEvent *event)
     CRemoteDlg::moveEvent(event);
     // A window manager frames the window after it is shown: the outer size must still come
     // out as the scale's, so the client gives up what the frame takes.
-    if (isVisible() && FrameExtra() != m_frameAtLayout)
+    if (isVisible() && IsZoomFixed() && FrameExtra() != m_frameAtLayout)
         LayoutPanel();
 }
 

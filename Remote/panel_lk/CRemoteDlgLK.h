@@ -4,11 +4,7 @@
 
 #include "CRemoteDlg.h"
 
-#include <map>
 #include <string>
-
-class CQxButton;
-class CKnobButton;
 
 class CRemoteDlgLK : public CRemoteDlg
 {
@@ -37,14 +33,11 @@ public:
     // Hands the knob the 13 pictures of the current scale (disabled face first).
     void SetKnobGeometry();
 
-    CQxButton *Key(int id) const;
-    CKnobButton *Knob() const { return m_knob; }
     // The frame's share of the outer size, as the window system reports it now.
     QSize FrameExtra() const;
 
 protected:
     void CreatePanel() override;
-    void SetPanelKeysEnabled(bool enabled) override;
     int PanelKeyFor(const QKeyEvent *event) const override;
     void ShowKeyHeld(int id, bool held) override;
     void OnConnected(const QByteArray &equipInfo) override;
@@ -60,8 +53,6 @@ private:
     void ApplyOuterSize();
     int Scale() const { return Session().m_nScale; }
 
-    std::map<int, CQxButton *> m_keys;
-    CKnobButton *m_knob = nullptr;
     int m_nModelGroup;
     // The frame the window system gave the window when its size was last set.
     QSize m_frameAtLayout;

@@ -1,5 +1,6 @@
 #include "LkScreenPicture.h"
 
+#include "AreaScale.h"
 #include "CImage.h"
 #include "LkScale.h"
 
@@ -17,6 +18,10 @@ QImage ScaleScreenPicture(const QImage &decoded, int scale)
     }
     const QSize pictureSize = ScreenPictureSize(scale);
     const QSize drawSize = ScaledDrawSize(scale);
+    // A shrink to no less than half in both directions, the instrument's own case, averages
+    // the covered areas straight into a picture of pictureSize.
+    if (QImage shrunk = AreaScaleDown(decoded, drawSize, pictureSize); !shrunk.isNull())
+        return shrunk;
     // The same pixels as scaling into a blank 32-bit picture of pictureSize, without the blank
     // picture and the copy into it: the draw covers all of it (as high, at least as wide).
     QImage scaled = decoded.scaled(drawSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

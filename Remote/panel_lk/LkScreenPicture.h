@@ -9,9 +9,9 @@ namespace lk {
 
 // At 100 %: the decoded picture stretched (plain copy) to 800 x 600, or the picture itself
 // when it has that size. At 85 % and 70 %: a picture of ScreenPictureSize(scale) holding the
-// decoded picture scaled with high quality to ScaledDrawSize(scale) at (0, 0); at 70 % the
-// draw is one column wider than the picture, so its last column falls outside. Null when
-// the decoded picture is null or the scaling fails.
+// decoded picture scaled with high quality (the mean of the covered area, when shrinking) to
+// ScaledDrawSize(scale) at (0, 0); at 70 % the draw is one column wider than the picture, so
+// its last column falls outside. Null when the decoded picture is null or the scaling fails.
 QImage ScaleScreenPicture(const QImage &decoded, int scale);
 
 // The scaled copy as JPEG at `path`, written without following a link there. False when it

@@ -18,7 +18,9 @@ CKnobButton::CKnobButton(QWidget *parent, int controlId) : CQxButton(parent, con
 
 void CKnobButton::SetKnobGeometry(const int ids[13])
 {
-    const int r = std::min(width(), height());
+    // The panel's own size: the knob's centre is a panel point whatever the zoom.
+    const QSize size = PanelRect().size();
+    const int r = std::min(size.width(), size.height());
     m_ptCenter = QPoint(r / 2, r / 2);
     std::copy(ids, ids + 13, m_nImageIds);
     LoadFaces();
@@ -55,7 +57,7 @@ void CKnobButton::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         m_bDragging = 1;
-        const QPoint p = event->position().toPoint();
+        const QPoint p = ToPanelLocal(event->position().toPoint());
         m_drag.Begin(AngleFromPoint(p.x(), p.y()));
         event->accept();
         return;
@@ -77,7 +79,7 @@ void CKnobButton::mouseReleaseEvent(QMouseEvent *event)
 void CKnobButton::mouseMoveEvent(QMouseEvent *event)
 {
     if (m_bDragging && (event->buttons() & Qt::LeftButton)) {
-        const QPoint p = event->position().toPoint();
+        const QPoint p = ToPanelLocal(event->position().toPoint());
         Step(m_drag.Move(AngleFromPoint(p.x(), p.y())));
         event->accept();
         return;

@@ -16,7 +16,8 @@ public:
     explicit CKnobButton(QWidget *parent = nullptr, int controlId = 0);
 
     // ids[0] the disabled face, ids[1..12] the faces of notches 1..12. The centre comes from
-    // the control's current size, so call it after placing the control.
+    // the control's current size on the panel, so call it after placing the control. Points
+    // of a zoomed knob count as the panel points they show.
     void SetKnobGeometry(const int ids[13]);
     int AngleFromPoint(int x, int y) const;
     // Turns the knob by `steps` notches (positive clockwise), one command per notch.

@@ -1,8 +1,10 @@
 #include "CRemoteDlg.h"
 
 #include "CDlgCommNew.h"
+#include "CKnobButton.h"
 #include "CLog.h"
 #include "CPrefStore.h"
+#include "CQxButton.h"
 #include "CScreenView.h"
 #include "CSessionStatusBar.h"
 #include "Resources.h"
@@ -14,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 
 namespace {
 
@@ -27,6 +30,7 @@ constexpr const char *kPaneStopped = "Remote Control Stopped";
 constexpr const char *kPaneStarted = "Remote Control Started";
 constexpr const char *kPaneCancelling = "Cancelling...";
 constexpr const char *kPaneReconnecting = "Reconnecting (%d)";
+constexpr const char *kPaneReplay = "Replay";
 constexpr const char *kStaleFormat = "No answer from the instrument since %s";
 
 constexpr int kPane0Margin = 480; // pane 0 takes the client width less this
@@ -36,6 +40,16 @@ QString Cstr(const char *text)
     return QString::fromLatin1(text);
 }
 
+// A digit or the period of the main keyboard (Shift included: some layouts need it for them).
+bool IsDigitRowKey(const QKeyEvent &event)
+{
+    const int key = event.key();
+    const Qt::KeyboardModifiers excluded =
+        Qt::KeypadModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    return !(event.modifiers() & excluded) &&
+           ((key >= Qt::Key_0 && key <= Qt::Key_9) || key == Qt::Key_Period);
+}
+
 } // namespace
 
 CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPrefStore *store,
@@ -43,8 +57,8 @@ CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPr
     : QDialog(parent), m_profile(profile),
       m_ownStore(store ? nullptr : std::make_unique<CPrefStore>()),
       m_store(store ? store : m_ownStore.get()),
-      m_presenter(presenter ? presenter : &m_defaultPresenter),
-      m_session(profile, *m_store, std::move(pipeline))
+      m_presenter(presenter ? presenter : &m_defaultPresenter), m_nPane0Margin(kPane0Margin),
+      m_zoomer(*this, CSessionStatusBar::kHeight), m_session(profile, *m_store, std::move(pipeline))
 {
     connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ShowCause);
     connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ApplyState);
@@ -79,14 +93,14 @@ bool CRemoteDlg::OnInitDialog()
     m_initialised = true;
 
     setWindowIcon(res::LoadIcon(res::IDR_MAINFRAME));
-    resize(m_profile.clientSize);
+    m_zoomer.SetPanelSize(m_profile.clientSize - QSize(0, CSessionStatusBar::kHeight), false);
     if (!m_session.Init())
         return false;
 
     m_hIconConnected = res::LoadIcon(res::IDI_CONNECTED);
     m_hIconDisconnected = res::LoadIcon(res::IDI_DISCONNECTED);
     m_rcScreen = m_profile.screen;
-    m_pStatusBar = new CSessionStatusBar(this, kPane0Margin);
+    m_pStatusBar = new CSessionStatusBar(this, m_nPane0Margin);
     connect(m_pStatusBar, &CSessionStatusBar::cancelRequested, this, &CRemoteDlg::CancelConnect);
     SetPane(0, QStringLiteral(" "));
     SetPane(3, MethodPaneText());
@@ -109,6 +123,7 @@ bool CRemoteDlg::OnInitDialog()
         connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
     }
     CreatePanel();
+    ApplyZoom();
     ApplyState(m_session.State());
     qApp->installEventFilter(this);
     return true;
@@ -140,6 +155,12 @@ QString CRemoteDlg::PaneText(int pane) const
     return m_pStatusBar ? m_pStatusBar->PaneText(pane) : QString();
 }
 
+CQxButton *CRemoteDlg::Key(int id) const
+{
+    const auto it = m_keys.find(id);
+    return it == m_keys.end() ? nullptr : it->second;
+}
+
 bool CRemoteDlg::IsControlEnabled(int id) const
 {
     const QWidget *control = findChild<QWidget *>(QString::number(id));
@@ -162,6 +183,7 @@ void CRemoteDlg::ShowCause(SessionState state)
         SetPane(0, QStringLiteral(" "));
         break;
     case SessionState::LinkLost:
+    case SessionState::Replay:
         break;
     }
 }
@@ -196,16 +218,24 @@ void CRemoteDlg::ApplyState(SessionState state)
     set(ids::IDC_DISCONNECT, state == SessionState::Connected || reconnecting);
     set(ids::IDC_START, state == SessionState::Connected);
     set(ids::IDC_STOP, started && !reconnecting);
-    SetPanelKeysEnabled(started);
+    for (auto &entry : m_keys)
+        entry.second->setEnabled(started);
+    if (m_knob)
+        m_knob->setEnabled(started);
     if (!started)
-        m_keys.Clear();
+        m_pcKeys.Clear();
 
     const bool lost = state == SessionState::LinkLost;
-    SetPane(1, reconnecting ? QString::asprintf(kPaneReconnecting, m_session.ReconnectTry())
-                            : Cstr(lost ? kPaneLinkLost
-                                   : up ? kPaneConnected
-                                        : kPaneDisconnected));
-    SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
+    if (state == SessionState::Replay) {
+        // Panes 2 and 3 are the replay's own (how it plays, where it is).
+        SetPane(1, Cstr(kPaneReplay));
+    } else {
+        SetPane(1, reconnecting ? QString::asprintf(kPaneReconnecting, m_session.ReconnectTry())
+                                : Cstr(lost ? kPaneLinkLost
+                                       : up ? kPaneConnected
+                                            : kPaneDisconnected));
+        SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
+    }
     if (m_pStatusBar) {
         m_pStatusBar->SetLinkIcon(up && !lost ? m_hIconConnected : m_hIconDisconnected);
         m_pStatusBar->ShowBusy(state == SessionState::Connecting);
@@ -302,6 +332,51 @@ void CRemoteDlg::ShowPicture(const QImage &image)
     emit pictureShown();
 }
 
+// ----------------------------------------------------------------------------------------
+// Zoom
+
+void CRemoteDlg::SetPanelSize(QSize size, bool fixedFrame)
+{
+    m_zoomer.SetPanelSize(size, fixedFrame);
+    ApplyZoom();
+}
+
+void CRemoteDlg::SetZoom(double factor)
+{
+    m_zoomer.SetFactor(factor);
+    // A zoom chosen in full screen is meant to be seen.
+    m_zoomer.SetFullScreen(false);
+    ApplyZoom();
+}
+
+void CRemoteDlg::SetFullScreen(bool on)
+{
+    m_zoomer.SetFullScreen(on);
+    ApplyZoom();
+}
+
+void CRemoteDlg::ApplyZoom()
+{
+    const PanelZoom &zoom = m_zoomer.Zoom();
+    if (m_screen)
+        m_screen->setGeometry(zoom.ToWindow(m_rcScreen));
+    for (CQxButton *button : findChildren<CQxButton *>(Qt::FindDirectChildrenOnly))
+        button->SetZoom(zoom);
+    if (m_pStatusBar) {
+        const int h = CSessionStatusBar::kHeight;
+        m_pStatusBar->setGeometry(0, height() - h, width(), h);
+        SetPaneWidth(0, width() - m_nPane0Margin);
+    }
+    update();
+}
+
+void CRemoteDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    m_zoomer.OnResized();
+    ApplyZoom();
+}
+
 bool CRemoteDlg::ScreenOffset(const QPoint &point, QPoint &offset) const
 {
     const QRect &r = m_rcScreen;
@@ -379,7 +454,7 @@ void CRemoteDlg::mousePressEvent(QMouseEvent *event)
         return;
     }
     if (event->button() == Qt::LeftButton && IsStarted(State()) && Link().IsConnected())
-        ForwardScreenClick(event->position().toPoint());
+        ForwardScreenClick(Zoom().ToPanel(event->position().toPoint()));
     QDialog::mousePressEvent(event);
 }
 
@@ -395,6 +470,22 @@ void CRemoteDlg::paintEvent(QPaintEvent *)
         windowIcon().paint(&painter, QRect(width() / 2 - 16, height() / 2 - 16, 32, 32));
         return;
     }
+    const PanelZoom &zoom = Zoom();
+    if (zoom.IsIdentity()) {
+        PaintPanel(painter);
+        return;
+    }
+    // Around a panel that does not fill the window: black on a projector, the window's own
+    // colour elsewhere.
+    painter.fillRect(rect(), IsFullScreen() ? QBrush(Qt::black) : palette().window());
+    const QSize panel = m_zoomer.PanelSize();
+    const QRect shown = zoom.ToWindow(QRect(QPoint(0, 0), panel));
+    if (panel.isEmpty() || shown.isEmpty())
+        return;
+    painter.setClipRect(shown);
+    painter.translate(shown.topLeft());
+    painter.scale(double(shown.width()) / panel.width(), double(shown.height()) / panel.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     PaintPanel(painter);
 }
 
@@ -441,11 +532,16 @@ bool CRemoteDlg::HandleKey(QKeyEvent *event)
     const int qtKey = event->key();
     if (!IsStarted(State()))
         return qtKey == Qt::Key_Escape || qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter;
-    const int id = PanelKeyFor(event);
+    int id = PanelKeyFor(event);
+    if (id == 0 && m_digitRowAsKeypad && IsDigitRowKey(*event)) {
+        const QKeyEvent pad(event->type(), qtKey, event->modifiers() | Qt::KeypadModifier,
+                            event->text(), event->isAutoRepeat(), event->count());
+        id = PanelKeyFor(&pad);
+    }
     if (id == 0)
         return false;
-    switch (m_keys.OnKey(qtKey, event->type() == QEvent::KeyPress, event->isAutoRepeat(),
-                         event->timestamp())) {
+    switch (m_pcKeys.OnKey(qtKey, event->type() == QEvent::KeyPress, event->isAutoRepeat(),
+                           event->timestamp())) {
     case PcKeyTracker::Action::Press:
         ShowKeyHeld(id, true);
         break;

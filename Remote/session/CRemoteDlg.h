@@ -3,6 +3,7 @@
 // A variant supplies its layout and keys; what differs as data is in its PanelProfile.
 #pragma once
 
+#include "CPanelZoomer.h"
 #include "CRemoteSession.h"
 #include "CSessionPresenter.h"
 #include "IKeyCommandSink.h"
@@ -16,12 +17,15 @@
 #include <QRect>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 class CPrefStore;
 class CScreenView;
+class CKnobButton;
+class CQxButton;
 class CSessionStatusBar;
 class QMenu;
 class QKeyEvent;
@@ -54,11 +58,26 @@ public:
     // itself, so never into anything saved from it); empty hides them.
     void SetScreenOverlay(const QString &text);
     QString ScreenOverlay() const;
-    CPrefStore &Store() { return *m_store; }
 
     CRemoteSession &Session() { return m_session; }
     const CRemoteSession &Session() const { return m_session; }
     SessionState State() const { return m_session.State(); }
+    // The preference store the panel reads and writes (features keep their settings there).
+    CPrefStore &Store() { return *m_store; }
+    const PanelProfile &Profile() const { return m_profile; }
+
+    // The whole panel (picture, keys, knob, live screen) zoomed: a fixed factor the window
+    // takes the size for, or CPanelZoomer::kFit to scale it to the window's size.
+    void SetZoom(double factor);
+    double ZoomFactor() const { return m_zoomer.Factor(); }
+    // The zoom as shown now; clicks map back through it.
+    const PanelZoom &Zoom() const { return m_zoomer.Zoom(); }
+    // Full screen shows the panel fitted to the screen; leaving it restores the zoom before.
+    void SetFullScreen(bool on);
+    bool IsFullScreen() const { return m_zoomer.IsFullScreen(); }
+    // The main keyboard's digits and period stand for the numeric pad's.
+    void SetDigitRowAsKeypad(bool on) { m_digitRowAsKeypad = on; }
+    bool DigitRowAsKeypad() const { return m_digitRowAsKeypad; }
 
     // Test and tool hooks ---------------------------------------------------------------
     void SetLogFolder(const QString &folder) { m_session.SetLogFolder(folder); }
@@ -77,6 +96,11 @@ public:
     int PicturesShown() const { return m_nPicturesShown; }
     bool KeySenderDrain(int timeoutMs);
     CDevComm &Link() { return m_session.Link(); }
+    // A panel key by its control ID (nullptr for none), and the knob.
+    CQxButton *Key(int id) const;
+    CKnobButton *Knob() const { return m_knob; }
+    // Null before OnInitDialog. Features show their notes and indicators here.
+    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
 
     QRect m_rcScreen;
 
@@ -88,7 +112,6 @@ protected:
     // Variant hooks, all on the window thread ---------------------------------------------
     // Places the keys and the knob (called by OnInitDialog after the status bar).
     virtual void CreatePanel() = 0;
-    virtual void SetPanelKeysEnabled(bool enabled) = 0;
     // The panel key a PC key stands for, 0 when none.
     virtual int PanelKeyFor(const QKeyEvent *event) const = 0;
     // A key shows its pressed face while its PC key is held.
@@ -110,10 +133,22 @@ protected:
     bool ScreenOffset(const QPoint &point, QPoint &offset) const;
     CSessionPresenter &Presenter() { return *m_presenter; }
     CScreenView *ScreenView() { return m_screen; }
-    CSessionStatusBar *StatusBar() { return m_pStatusBar; }
-    const PanelProfile &Profile() const { return m_profile; }
+
+    // The panel's own area in panel pixels: the client less the status bar, unzoomed. A panel
+    // with `fixedFrame` keeps exactly the zoomed size at a fixed zoom.
+    void SetPanelSize(QSize size, bool fixedFrame);
+    // The client size that shows a panel of `size` at the fixed zoom now chosen.
+    QSize ClientSizeFor(QSize size) const { return m_zoomer.ClientSizeFor(size); }
+    // A fixed zoom outside full screen: the window's size follows the panel's.
+    bool IsZoomFixed() const { return m_zoomer.IsFixed(); }
+    // Places the live screen, every key and the knob, and the status bar as the zoom shows
+    // them now.
+    void ApplyZoom();
+    // Pane 0 of the status bar takes the client width less this.
+    void SetPane0Margin(int margin) { m_nPane0Margin = margin; }
 
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -129,6 +164,9 @@ public slots:
 
 protected:
     CSessionStatusBar *m_pStatusBar = nullptr;
+    // The panel's keys and knob, created by the variant; enabled only while Started.
+    std::map<int, CQxButton *> m_keys;
+    CKnobButton *m_knob = nullptr;
     QIcon m_hIconConnected;
     QIcon m_hIconDisconnected;
 
@@ -146,11 +184,14 @@ private:
     CSessionPresenter *m_presenter = nullptr;
     bool m_initialised = false;
     bool m_closing = false;
+    int m_nPane0Margin;
+    CPanelZoomer m_zoomer;
+    bool m_digitRowAsKeypad = false;
 
     CScreenView *m_screen = nullptr;
     QImage m_picture;
     int m_nPicturesShown = 0;
-    PcKeyTracker m_keys;
+    PcKeyTracker m_pcKeys;
 
     // Its workers report to nothing but the session itself; it outlives the features, which
     // may use it until they go.

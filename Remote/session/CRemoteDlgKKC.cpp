@@ -11,9 +11,6 @@
 namespace {
 
 constexpr int kKnobSize = res::layout::kKkcKnobSize;
-// Outer limits of resizing as the panel was drawn for, less the window frame it was drawn
-// with; the panel never grows beyond its picture.
-constexpr QSize kMinClient{986 - 15, 563 - 35};
 
 QImage StretchToScreen(const QImage &decoded, int)
 {
@@ -47,8 +44,7 @@ const PanelProfile CRemoteDlgKKC::kProfile = {
 CRemoteDlgKKC::CRemoteDlgKKC(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
     : CRemoteDlg(kProfile, ScreenPipeline{StretchToScreen, {}}, store, presenter, parent)
 {
-    setMinimumSize(kMinClient);
-    setMaximumSize(kWidth, kHeight);
+    // Resized by the operator, the panel scales with the window (see CPanelZoomer).
     setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -60,7 +56,8 @@ void CRemoteDlgKKC::CreatePanel()
         button->setObjectName(QString::number(key.id));
         button->setText(QString::fromUtf8(key.legend));
         button->setFocusPolicy(Qt::NoFocus);
-        button->setGeometry(key.x, key.y, key.w, key.h);
+        // Placed as listed; the face then gives the key its size.
+        button->PlaceOnPanel(QRect(key.x, key.y, key.w, key.h), true);
         m_keys[key.id] = button;
         ShowKeyHeld(key.id, false);
         const int id = key.id;
@@ -70,7 +67,7 @@ void CRemoteDlgKKC::CreatePanel()
     m_knob = new CKnobButton(this, ids::IDC_KKC_KNOB);
     m_knob->setObjectName(QString::number(ids::IDC_KKC_KNOB));
     m_knob->setText(QStringLiteral("Knob"));
-    m_knob->setGeometry(QRect(res::layout::kKkcKnobPos, QSize(kKnobSize, kKnobSize)));
+    m_knob->PlaceOnPanel(QRect(res::layout::kKkcKnobPos, QSize(kKnobSize, kKnobSize)), false);
     int knobIds[13];
     knobIds[0] = res::IDB_KNOB_KKC_DISABLED;
     for (int notch = 1; notch <= 12; ++notch)
@@ -89,24 +86,7 @@ void CRemoteDlgKKC::ShowKeyHeld(int id, bool held)
     const int disabled = res::KkcKeyFace(id, res::Face::Disabled);
     // While the PC key is held the pressed face stands in for the normal one.
     button->SetBitmaps(held ? pressed : normal, pressed, normal, disabled);
-    const QImage face = res::LoadBitmap(normal);
-    if (!face.isNull())
-        button->resize(face.size());
     button->repaint();
-}
-
-CQxButton *CRemoteDlgKKC::Key(int id) const
-{
-    const auto it = m_keys.find(id);
-    return it == m_keys.end() ? nullptr : it->second;
-}
-
-void CRemoteDlgKKC::SetPanelKeysEnabled(bool enabled)
-{
-    for (auto &entry : m_keys)
-        entry.second->setEnabled(enabled);
-    if (m_knob)
-        m_knob->setEnabled(enabled);
 }
 
 bool CRemoteDlgKKC::OnCommand(int id)

@@ -3,11 +3,6 @@
 
 #include "CRemoteDlg.h"
 
-#include <map>
-
-class CQxButton;
-class CKnobButton;
-
 class CRemoteDlgKKC : public CRemoteDlg
 {
     Q_OBJECT
@@ -22,21 +17,16 @@ public:
 
     bool OnCommand(int id) override;
 
-    CQxButton *Key(int id) const;
-    CKnobButton *Knob() const { return m_knob; }
     // The panel key a PC key stands for (0 when none).
     static int PanelKeyFor(int qtKey, Qt::KeyboardModifiers modifiers);
 
 protected:
     void CreatePanel() override;
-    void SetPanelKeysEnabled(bool enabled) override;
     int PanelKeyFor(const QKeyEvent *event) const override;
     void ShowKeyHeld(int id, bool held) override;
     void ForwardScreenClick(const QPoint &point) override;
     void PaintPanel(QPainter &painter) override;
 
 private:
-    std::map<int, CQxButton *> m_keys;
-    CKnobButton *m_knob = nullptr;
     QImage m_panel;
 };

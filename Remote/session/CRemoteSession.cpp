@@ -752,25 +752,14 @@ int CRemoteSession::FetchScreen()
     }
     frame.jpeg =
         QByteArray(reinterpret_cast<const char *>(picture.data()), qsizetype(picture.size()));
-    CImage decoded;
-    // Pictures far beyond the instrument's screen are refused before any decoding.
-    const QSize screen = m_profile.screenSize;
-    if (decoded.LoadFromData(picture.data(), int(picture.size()),
-                             CImage::ScreenPixelLimit(screen.width(), screen.height())) != 0) {
-        Log(Cstr(kLogImageFailed));
-    } else {
-        const int scale = m_drawScale;
-        frame.picture =
-            m_pipeline.shape ? m_pipeline.shape(decoded.Image(), scale) : decoded.Image();
-        if (frame.picture.isNull()) {
-            Log(Cstr(kLogImageFailed));
-        } else {
-            // The window gets the picture first; the copy on disk follows.
-            QMetaObject::invokeMethod(
-                this, [this, frame] { OnPicture(frame); }, Qt::QueuedConnection);
-            if (m_pipeline.afterShown)
-                m_pipeline.afterShown(frame.picture, path, scale);
-        }
+    const int scale = m_drawScale;
+    if (DecodeFrame(picture.data(), int(picture.size()), frame)) {
+        // The window gets the picture first; the copy on disk follows.
+        frame.handedOver = clock::now();
+        QMetaObject::invokeMethod(
+            this, [this, frame] { OnPicture(frame); }, Qt::QueuedConnection);
+        if (m_pipeline.afterShown)
+            m_pipeline.afterShown(frame.picture, path, scale);
     }
     SetScreenReady(1);
     if (!usb && m_bAbort == 1) {
@@ -780,6 +769,48 @@ int CRemoteSession::FetchScreen()
     }
     NoteFetch(true, false);
     return 1;
+}
+
+bool CRemoteSession::DecodeFrame(const std::uint8_t *bytes, int count, ScreenFrame &frame)
+{
+    CImage decoded;
+    // Pictures far beyond the instrument's screen are refused before any decoding.
+    const QSize screen = m_profile.screenSize;
+    if (decoded.LoadFromData(bytes, count,
+                             CImage::ScreenPixelLimit(screen.width(), screen.height())) != 0) {
+        Log(Cstr(kLogImageFailed));
+        return false;
+    }
+    frame.decoded = decoded.Image();
+    frame.picture = m_pipeline.shape ? m_pipeline.shape(frame.decoded, m_drawScale) : frame.decoded;
+    if (frame.picture.isNull()) {
+        Log(Cstr(kLogImageFailed));
+        return false;
+    }
+    return true;
+}
+
+bool CRemoteSession::EnterReplay()
+{
+    if (!m_initialised || m_state != SessionState::Disconnected || m_cancelling)
+        return false;
+    SetState(SessionState::Replay);
+    return true;
+}
+
+bool CRemoteSession::ShowRecordedPicture(const QByteArray &jpeg, const QDateTime &arrivedAt)
+{
+    if (m_state != SessionState::Replay)
+        return false;
+    ScreenFrame frame;
+    frame.arrived = std::chrono::steady_clock::now();
+    frame.arrivedAt = arrivedAt;
+    frame.jpeg = jpeg;
+    if (!DecodeFrame(reinterpret_cast<const std::uint8_t *>(jpeg.constData()), int(jpeg.size()),
+                     frame))
+        return false;
+    OnPicture(frame);
+    return true;
 }
 
 void CRemoteSession::NoteFetch(bool ok, bool closed)

@@ -42,9 +42,11 @@ struct ScreenPipeline
 struct ScreenFrame
 {
     QImage picture;  // as the panel shows it (scaled to the display scale)
+    QImage decoded;  // the instrument's own picture, before any display scaling
     QByteArray jpeg; // the instrument's own bytes
-    std::chrono::steady_clock::time_point arrived; // when the reply was complete
-    QDateTime arrivedAt;                           // the same, local time
+    std::chrono::steady_clock::time_point arrived;    // when the reply was complete
+    QDateTime arrivedAt;                              // the same, local time
+    std::chrono::steady_clock::time_point handedOver; // when the worker passed it on
 };
 Q_DECLARE_METATYPE(ScreenFrame)
 
@@ -125,6 +127,14 @@ public:
     // The screen link's figures since Start, as of `now`.
     CLinkStats::Figures LinkFigures(CLinkStats::Clock::time_point now) const;
 
+    // Replay: the session shows pictures from a recording instead of an instrument. Only from
+    // Disconnected; no link is opened from then on. False when the state does not allow it.
+    bool EnterReplay();
+    // Replay: decodes and shapes a recorded picture as the refresh worker does a received one,
+    // and shows it (screenReady, at once). False, with "Image Load Failed" logged, when it is
+    // no picture the panel could show.
+    bool ShowRecordedPicture(const QByteArray &jpeg, const QDateTime &arrivedAt);
+
     SessionState State() const { return m_state.load(); }
     bool IsCancelling() const { return m_cancelling; }
     CDevComm &Link() { return m_link; }
@@ -177,6 +187,9 @@ private:
     // (`closed`: the connection itself went).
     void NoteFetch(bool ok, bool closed);
     void OnPicture(const ScreenFrame &frame);
+    // Decodes and shapes `frame.picture` and `frame.decoded`; false ("Image Load Failed"
+    // logged) when it cannot be shown.
+    bool DecodeFrame(const std::uint8_t *bytes, int count, ScreenFrame &frame);
     void OnLinkTrouble(bool lost);
     void OnKeySendFailed();
     void DropQueuedKeys();

@@ -43,8 +43,9 @@ void CScreenView::SetOverlay(const QString &text)
 void CScreenView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const QImage &shown = m_picture.isNull() ? m_placeholder : m_picture;
+    // Shown at its own size the picture stays pixel for pixel; a zoomed panel resamples it.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, shown.size() != size());
     if (shown.isNull())
         painter.fillRect(rect(), Qt::black);
     else

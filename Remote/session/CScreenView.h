@@ -1,5 +1,6 @@
 // The screen rectangle of a panel: the placeholder until the first picture, then the latest
-// picture stretched to the rectangle without smoothing. Clicks pass through to the panel.
+// picture stretched to the rectangle, smoothed only when the panel is zoomed. Clicks pass
+// through to the panel.
 #pragma once
 
 #include <QImage>

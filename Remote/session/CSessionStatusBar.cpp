@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -51,6 +52,22 @@ CSessionStatusBar::CSessionStatusBar(QWidget *parent, int pane0Margin) : QStatus
     connect(cancel, &QPushButton::clicked, this, &CSessionStatusBar::cancelRequested);
     addPermanentWidget(m_busyBox);
     m_busyBox->hide();
+
+    m_noteTimer = new QTimer(this);
+    m_noteTimer->setSingleShot(true);
+    connect(m_noteTimer, &QTimer::timeout, this, [this] {
+        if (m_panes[0]->text() == m_note)
+            m_panes[0]->setText(QStringLiteral(" "));
+    });
+}
+
+void CSessionStatusBar::ShowNote(const QString &text, int ms)
+{
+    m_note = text;
+    m_panes[0]->setText(text);
+    m_noteTimer->stop();
+    if (ms > 0)
+        m_noteTimer->start(ms);
 }
 
 void CSessionStatusBar::SetPane(int pane, const QString &text)

@@ -6,6 +6,7 @@
 
 class QIcon;
 class QLabel;
+class QTimer;
 
 class CSessionStatusBar : public QStatusBar
 {
@@ -21,6 +22,9 @@ public:
     QString PaneText(int pane) const;
     void SetPaneWidth(int pane, int width);
     void SetLinkIcon(const QIcon &icon);
+    // Pane 0 shows `text` for `ms` milliseconds, then goes blank again (unless something else
+    // has been written there meanwhile); 0 keeps it until the next text.
+    void ShowNote(const QString &text, int ms);
     void ShowBusy(bool busy);
 
 signals:
@@ -34,4 +38,6 @@ private:
     int m_pane1Extra = 0; // pane 1's text is that much wider than its pane
     QLabel *m_icon = nullptr;
     QWidget *m_busyBox = nullptr;
+    QTimer *m_noteTimer = nullptr;
+    QString m_note;
 };

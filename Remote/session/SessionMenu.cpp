@@ -22,7 +22,7 @@ SessionMenuStates MenuStatesFor(SessionState state, bool cancelling)
         else
             m.disconnect.enabled = false;
     }
-    if (state == SessionState::Connecting || cancelling)
+    if (state == SessionState::Connecting || state == SessionState::Replay || cancelling)
         m.connect.enabled = false;
     if (state == SessionState::Reconnecting) {
         // Disconnect gives up; nothing else applies to a link that is not there.

@@ -8,6 +8,7 @@ enum class SessionState
     Connected,    // link up, remote control stopped
     Started,      // remote control running, pictures arriving
     LinkLost,     // remote control running, but the instrument no longer answers
+    Replay,       // a recording plays instead; no link is ever opened
     Reconnecting, // remote control running, the link closed and being opened again
 };
 

@@ -23,6 +23,7 @@ constexpr const char *kIPv6 = "Connection/IPV6";
 constexpr const char *kScale = "Connection/Scale";
 constexpr const char *kQuality = "Connection/Quality";
 constexpr const char *kUsbId = "Connection/UsbId";
+constexpr const char *kShareListen = "Connection/ShareListen";
 constexpr const char *kAutoReconnect = "Connection/AutoReconnect";
 constexpr const char *kShowStats = "Connection/ShowStats";
 constexpr const char *kRefresh = "Connection/Refresh";
@@ -365,6 +366,38 @@ void CPrefStore::WriteScale(int scale)
     if (!Exists())
         return;
     m_settings->setValue(QLatin1String(kScale), scale);
+    m_settings->sync();
+}
+
+QString CPrefStore::ShareListen() const
+{
+    QString text;
+    if (Exists() && ReadText(m_settings->value(QLatin1String(kShareListen)), text) &&
+        !text.isEmpty())
+        return text;
+    return QLatin1String(kDefaultShareListen);
+}
+
+void CPrefStore::WriteShareListen(const QString &listen)
+{
+    if (!Exists())
+        return;
+    m_settings->setValue(QLatin1String(kShareListen), listen);
+    m_settings->sync();
+}
+
+bool CPrefStore::ReadFlag(const char *name) const
+{
+    int value = 0;
+    return ReadNumber(StoredValue(QLatin1String(name)), value) && value == 1;
+}
+
+void CPrefStore::WriteFlag(const char *name, bool on)
+{
+    if (!Exists())
+        return;
+    m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + QLatin1String(name),
+                         on ? 1 : 0);
     m_settings->sync();
 }
 

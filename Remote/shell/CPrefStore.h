@@ -13,6 +13,8 @@ class QSettings;
 // The fixed default IPv4 address, used while no store exists.
 inline constexpr const char *kDefaultIPv4 = "127.0.0.1";
 inline constexpr const char *kDefaultIPv6 = "0:0:0:0:0:0:0:1";
+// Where the browser view listens unless the operator chose otherwise: this computer only.
+inline constexpr const char *kDefaultShareListen = "127.0.0.1:8080";
 
 struct ConnectionSettings
 {
@@ -58,6 +60,18 @@ public:
     void WriteQuality(int quality);
     void WriteScale(int scale);
 
+    // "ShareListen": the address and port the browser view last listened on
+    // (kDefaultShareListen while unset); written only while the store exists.
+    QString ShareListen() const;
+    void WriteShareListen(const QString &listen);
+    // Window comforts, off unless stored as 1: the main keyboard's digit row standing for the
+    // numeric pad ("DigitRowAsKeypad") and the panel kept above other windows ("StayOnTop").
+    // Stored, like the values above, only while the store exists.
+    bool ReadDigitRowAsKeypad() const { return ReadFlag(kDigitRowAsKeypad); }
+    void WriteDigitRowAsKeypad(bool on) { WriteFlag(kDigitRowAsKeypad, on); }
+    bool ReadStayOnTop() const { return ReadFlag(kStayOnTop); }
+    void WriteStayOnTop(bool on) { WriteFlag(kStayOnTop, on); }
+
     // The session comforts. A value that is missing or not one of those allowed gives the
     // default; like the quality, a value is written only while the store exists.
     bool ReadAutoReconnect() const; // "AutoReconnect": 1 (default) or 0
@@ -74,6 +88,11 @@ public:
     QVariant StoredValue(const QString &name) const;
 
 private:
+    static constexpr const char *kDigitRowAsKeypad = "DigitRowAsKeypad";
+    static constexpr const char *kStayOnTop = "StayOnTop";
+    bool ReadFlag(const char *name) const;
+    void WriteFlag(const char *name, bool on);
+
     // The settings object, created on first use once the file has passed its check. The
     // file is checked again before each use, since another program may replace it. Null once
     // a check has refused it (one log line says why): from then on, for the life of this

@@ -117,9 +117,58 @@ void CQxButton::SetFaces(const QImage &normal, const QImage &pressed, const QIma
         if (!reused)
             m_regions[i] = OutlineOf(m_faces[i]);
     }
+    m_shownValid = {};
     m_appliedFace = -1;
     ApplyFace();
     update();
+}
+
+void CQxButton::PlaceOnPanel(const QRect &rect, bool sizeFromFace)
+{
+    m_placed = true;
+    m_sizeFromFace = sizeFromFace;
+    m_panelRect = rect;
+    if (sizeFromFace) {
+        const QImage &image = m_faces[static_cast<size_t>(CurrentFace())];
+        if (!image.isNull())
+            m_panelRect.setSize(image.size());
+    }
+    m_shownValid = {};
+    setGeometry(m_zoom.ToWindow(m_panelRect));
+    m_appliedFace = -1;
+    ApplyFace();
+}
+
+void CQxButton::SetZoom(const PanelZoom &zoom)
+{
+    if (zoom == m_zoom)
+        return;
+    m_zoom = zoom;
+    m_shownValid = {};
+    if (m_placed)
+        setGeometry(m_zoom.ToWindow(m_panelRect));
+    m_appliedFace = -1;
+    ApplyFace();
+    update();
+}
+
+QPoint CQxButton::ToPanelLocal(QPoint local) const
+{
+    if (!m_placed || m_zoom.IsIdentity())
+        return local;
+    return m_zoom.ToPanel(geometry().topLeft() + local) - m_panelRect.topLeft();
+}
+
+const QRegion &CQxButton::ShownRegion(int face)
+{
+    const auto i = static_cast<size_t>(face);
+    if (!m_placed || m_zoom.Factor() == 1.0)
+        return m_regions[i];
+    if (!m_shownValid[i]) {
+        m_shownRegions[i] = m_zoom.ToWindow(m_regions[i], m_panelRect.topLeft());
+        m_shownValid[i] = true;
+    }
+    return m_shownRegions[i];
 }
 
 int CQxButton::CurrentFace() const
@@ -154,9 +203,15 @@ void CQxButton::ApplyFace()
     m_appliedKey = key;
     if (image.isNull())
         return;
-    if (size() != image.size())
-        resize(image.size()); // keeps the position
-    const QRegion &region = m_regions[static_cast<size_t>(face)];
+    if (!m_placed) {
+        if (size() != image.size())
+            resize(image.size()); // keeps the position
+    } else if (m_sizeFromFace && m_panelRect.size() != image.size()) {
+        m_panelRect.setSize(image.size());
+        m_shownValid = {};
+        setGeometry(m_zoom.ToWindow(m_panelRect));
+    }
+    const QRegion &region = ShownRegion(face);
     if (region.isEmpty())
         clearMask();
     else
@@ -186,6 +241,15 @@ void CQxButton::paintEvent(QPaintEvent *)
     if (region.isEmpty())
         return;
     QPainter painter(this);
-    painter.setClipRegion(region);
-    painter.drawImage(QPoint(0, 0), image);
+    painter.setClipRegion(ShownRegion(face));
+    if (!m_placed || m_zoom.Factor() == 1.0) {
+        painter.drawImage(QPoint(0, 0), image);
+        return;
+    }
+    // The face as the panel would show it, larger or smaller: a face larger than its button
+    // stays clipped at the same panel pixel.
+    const QRect target = m_zoom.ToWindow(QRect(m_panelRect.topLeft(), image.size()))
+                             .translated(-geometry().topLeft());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image);
 }

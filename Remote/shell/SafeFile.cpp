@@ -19,12 +19,16 @@ bool WriteFileNoFollow(const QString &path, const void *bytes, qint64 count)
     const QByteArray native = QFile::encodeName(path);
     // O_NONBLOCK: opening a planted FIFO that nobody reads fails at once instead of waiting
     // for a reader; a regular file ignores the flag.
-    const int fd = ::open(native.constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    const int fd =
+        ::open(native.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
         return false;
     struct stat info;
     bool written = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    // The same picture file is rewritten every cycle. Cutting it to nothing first would make
+    // ext4 push the new contents to the disk when the file is closed, which costs milliseconds
+    // on every picture; the bytes go over the old ones instead, and any longer old tail is cut
+    // afterwards.
     qint64 done = 0;
     while (written && done < count) {
         const ssize_t n = ::write(fd, data + done, size_t(count - done));
@@ -34,6 +38,13 @@ bool WriteFileNoFollow(const QString &path, const void *bytes, qint64 count)
             written = false;
         else
             done += n;
+    }
+    if (written && info.st_size > count) {
+        while (::ftruncate(fd, off_t(count)) != 0)
+            if (errno != EINTR) {
+                written = false;
+                break;
+            }
     }
     if (::close(fd) != 0)
         written = false;

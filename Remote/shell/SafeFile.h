@@ -6,6 +6,6 @@
 #include <QString>
 #include <QtGlobal>
 
-// Creates or truncates `path` and writes all `count` bytes. False, without writing anything
-// elsewhere, when the path is a link, is not a regular file or cannot be written.
+// Creates or rewrites `path` so that it holds exactly the `count` bytes. False, without writing
+// anything elsewhere, when the path is a link, is not a regular file or cannot be written.
 bool WriteFileNoFollow(const QString &path, const void *bytes, qint64 count);

@@ -56,6 +56,20 @@ TEST(AppOptions, SimulatedModelMustBeAShortPrintableName)
         ParseOutcome::Run);
 }
 
+TEST(AppOptions, ReplayTakesOneFileAndNeitherAFamilyNorTheSimulator)
+{
+    AppOptions options;
+    ASSERT_EQ(Parse({"--replay", "session.mkv"}, options).outcome, ParseOutcome::Run);
+    EXPECT_EQ(options.replay, QStringLiteral("session.mkv"));
+    EXPECT_EQ(options.family, -1);
+    EXPECT_EQ(Parse({"--replay"}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay="}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--replay", "b.mkv"}, options).outcome,
+              ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--simulate"}, options).outcome, ParseOutcome::Error);
+    EXPECT_EQ(Parse({"--replay", "a.mkv", "--family", "1"}, options).outcome, ParseOutcome::Error);
+}
+
 TEST(AppOptions, FamilyAcceptsExactlyTheThreeIndices)
 {
     AppOptions options;
@@ -111,6 +125,22 @@ TEST(AppOptions, LogFolderIsTakenAsGivenAndMustNotBeEmpty)
     ASSERT_EQ(Parse({"--log-dir", "/tmp/some where"}, options).outcome, ParseOutcome::Run);
     EXPECT_EQ(options.logDir, QStringLiteral("/tmp/some where"));
     EXPECT_EQ(Parse({"--log-dir="}, options).outcome, ParseOutcome::Error);
+}
+
+TEST(AppOptions, ShareTakesAPortWithAnOptionalNumericAddress)
+{
+    AppOptions options;
+    ASSERT_EQ(Parse({}, options).outcome, ParseOutcome::Run);
+    EXPECT_TRUE(options.share.isEmpty());
+    ASSERT_EQ(Parse({"--share", "8080"}, options).outcome, ParseOutcome::Run);
+    EXPECT_EQ(options.share, QStringLiteral("8080"));
+    ASSERT_EQ(Parse({"--share=0.0.0.0:9000", "--family", "1"}, options).outcome, ParseOutcome::Run);
+    EXPECT_EQ(options.share, QStringLiteral("0.0.0.0:9000"));
+    for (const char *bad : {"--share=", "--share=lab-pc:8080", "--share=99999"}) {
+        const ParseResult r = Parse({bad}, options);
+        EXPECT_EQ(r.outcome, ParseOutcome::Error) << bad;
+        EXPECT_TRUE(r.text.startsWith("--share takes [ADDRESS:]PORT")) << r.text.toStdString();
+    }
 }
 
 TEST(AppOptions, TextOnlyRequestsAreRecognisedBeforeAnyWindowExists)

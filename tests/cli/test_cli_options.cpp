@@ -65,6 +65,12 @@ TEST(CliOptions, UsageErrors)
         {"watch", "--interval", "-1"},
         {"watch", "--out"},
         {"watch", "--fast"},
+        {"record"},
+        {"record", "-n", "3"},
+        {"record", "a.mkv", "-n", "0"},
+        {"record", "a.mkv", "--seconds", "0"},
+        {"record", "a.mkv", "-n", "2", "--seconds", "5"},
+        {"record", "a.mkv", "--out", "x"},
         {"reboot"},
     };
     for (const auto &args : bad) {
@@ -92,6 +98,40 @@ TEST(CliOptions, KeyAndWatchArguments)
     EXPECT_EQ(o.count, 40);
     EXPECT_EQ(o.intervalMs, 0);
     EXPECT_EQ(o.outDir, "frames");
+
+    // Without -n or --seconds a recording runs until it is interrupted.
+    ASSERT_TRUE(Parse({"record", "a.mkv"}, o, error));
+    EXPECT_EQ(o.command, CliCommand::Record);
+    EXPECT_EQ(o.file, "a.mkv");
+    EXPECT_EQ(o.count, 0);
+    EXPECT_EQ(o.seconds, 0);
+    EXPECT_EQ(o.intervalMs, 500);
+    ASSERT_TRUE(Parse({"record", "b.mkv", "--interval", "0", "--seconds", "30"}, o, error));
+    EXPECT_EQ(o.seconds, 30);
+    EXPECT_EQ(o.intervalMs, 0);
+    ASSERT_TRUE(Parse({"record", "c.mkv", "-n", "7"}, o, error));
+    EXPECT_EQ(o.count, 7);
+}
+
+TEST(CliOptions, ServeArguments)
+{
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"serve"}, o, error));
+    EXPECT_EQ(o.command, CliCommand::Serve);
+    EXPECT_EQ(o.listen, "127.0.0.1:8080");
+    EXPECT_FALSE(o.allowControl);
+    EXPECT_EQ(o.intervalMs, 500);
+    ASSERT_TRUE(Parse({"--port", "5066", "serve", "--listen", "0.0.0.0:9000", "--allow-control",
+                       "--interval", "250"},
+                      o, error));
+    EXPECT_EQ(o.listen, "0.0.0.0:9000");
+    EXPECT_TRUE(o.allowControl);
+    EXPECT_EQ(o.intervalMs, 250);
+    EXPECT_FALSE(Parse({"serve", "--listen"}, o, error));
+    EXPECT_FALSE(Parse({"serve", "--interval", "-5"}, o, error));
+    EXPECT_FALSE(Parse({"serve", "extra"}, o, error));
+    EXPECT_EQ(error, "unknown serve argument: extra");
 }
 
 TEST(CliStats, MedianPercentileAndMaximum)

@@ -5,6 +5,12 @@
 #   kkc   --simulate --family 1: live screen, a click on the "1" key opens the entry field
 #   enter --simulate, Enter in "Select Model": the first family's panel with a live screen
 #   exit  Escape in "Select Model": the program ends with no log and no settings written
+#   wm    under a window manager: the LK window's outer size is 1290 x 820 from its first show,
+#         and the KKC panel picture fills the client area
+#   replay --simulate --family 1: Ctrl+S saves a screenshot, Ctrl+R records a few seconds;
+#         --replay plays that recording in a panel of its own, and refuses a foreign file
+#   room  --simulate --family 1: F11 fits the panel to the screen, a click on the zoomed "1"
+#         key opens the entry field, the menu opens the Keyboard Shortcuts window
 # Exit status 77 (skipped) when no virtual display can be had. SHOT_DIR, when given, keeps
 # the screenshots (used for the README pictures).
 set -euo pipefail
@@ -182,7 +188,8 @@ no_store_written() {
     [[ ! -e "$XDG_CONFIG_HOME/Quorvex" ]] || fail "the settings store was written: $(ls -R "$XDG_CONFIG_HOME")"
 }
 
-title="^KLRemote 2\.0$"
+# The plain title, or the title naming the instrument and its address once connected.
+title="^KLRemote 2\.0( - .+)?$"
 panel_lk() { # window: the live screen of the first family, then F1
     local win=$1 left=41 top=39 h=600
     wait_until 30 log_has "TCP Connected, Load Equp" || fail "no connect line in the log"
@@ -256,6 +263,161 @@ exit)
     app_pid=""
     ((status == 0)) || fail "klremote ended with status $status"
     [[ -z "$(ls -A "$log_dir" 2>/dev/null)" ]] || fail "a log was written: $(ls "$log_dir")"
+    no_store_written
+    ;;
+wm)
+    command -v openbox >/dev/null 2>&1 || { echo "SKIP: openbox is not installed"; exit 77; }
+    openbox >/dev/null 2>&1 &
+    wm_pid=$!
+    sleep 1
+    outer_size() { # window -> "WIDTHxHEIGHT" of the client plus the frame the manager drew
+        local geometry extents w h
+        geometry=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: //p')
+        extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ' ')
+        [[ -n "$geometry" && -n "$extents" ]] || return 1
+        local IFS=,
+        local -a e=($extents)
+        w=${geometry%x*} h=${geometry#*x}
+        echo "$((w + e[0] + e[1]))x$((h + e[2] + e[3]))"
+    }
+    "$exe" --simulate --family 0 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    wait_until 10 bash -c "[[ \$(xprop -id $win _NET_FRAME_EXTENTS) == *=* ]]" ||
+        fail "the window manager never framed the window"
+    sleep 1
+    size=$(outer_size "$win") || fail "no frame geometry"
+    [[ "$size" == 1290x820 ]] || fail "LK outer size $size, expected 1290x820"
+    finish_panel
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    sleep 2
+    geometry=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
+    [[ "$geometry" == 1023x699 ]] || fail "KKC client $geometry, expected 1023x699"
+    # The panel's right edge and the band above the status bar are the panel, not white.
+    snap "$win"
+    while read -r got; do
+        near "$got" "255,255,255" && fail "white at the panel's edge: $got"
+    done < <(pixels "$last_shot" "1020,300" "500,676")
+    finish_panel
+    kill "$wm_pid" 2>/dev/null || true
+    ;;
+replay)
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    left=111 top=25 h=480
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "760,465=$header_rgb" ||
+        fail "the simulated screen never showed"
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers ctrl+s
+    wait_until 10 log_has "Saved KLRemote_KL535C_" || fail "Ctrl+S saved no screenshot"
+    ls "$HOME"/Pictures/KLRemote_KL535C_*.png >/dev/null 2>&1 || fail "no screenshot in Pictures"
+    xdotool key --clearmodifiers ctrl+r
+    wait_until 10 log_has "Recording to KLRemote_KL535C_" || fail "Ctrl+R did not start a recording"
+    sleep 3
+    xdotool key --clearmodifiers ctrl+r
+    wait_until 10 log_has " frames)" || fail "Ctrl+R did not end the recording"
+    finish_panel
+    recording=$(ls "$HOME"/Videos/KLRemote_KL535C_*.mkv 2>/dev/null | head -n1)
+    [[ -n "$recording" ]] || fail "no recording in Videos"
+
+    rm -rf "$log_dir"
+    "$exe" --replay "$recording" --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "Replay of ${recording##*/}")
+    wait_until 30 screen_shows "$win" $left $top "400,3=$header_rgb" "654,200=$background_rgb" \
+        "760,465=$header_rgb" || fail "the replay never showed the recorded screen"
+    keep_shot klremote-replay.png
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers space
+    finish_panel
+    check_log_order "KLRemote 2.0" "Replay of "
+    log_has "TCP Connected" && fail "the replay opened a link"
+
+    # Not a recording: a clear message, and the program ends with status 1.
+    printf 'not a recording' >"$work/foreign.mkv"
+    "$exe" --replay "$work/foreign.mkv" --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    box=$(wait_window "^KLRemote$")
+    xdotool windowfocus "$box" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers Return
+    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the refused replay did not end"
+    status=0
+    wait "$app_pid" || status=$?
+    app_pid=""
+    ((status == 1)) || fail "the refused replay ended with status $status"
+    grep -qF "Cannot replay foreign.mkv: it is not a Matroska file" "$out" ||
+        fail "the refusal gave no reason"
+    ;;
+room)
+    "$exe" --simulate --family 1 --log-dir "$log_dir" >"$out" 2>&1 &
+    app_pid=$!
+    win=$(wait_window "$title")
+    wait_until 30 log_has "TCP Connected, Load Equp" || fail "no connect line in the log"
+    wait_until 10 bash -c "xdotool getwindowname $win | grep -q ' - 127\.0\.0\.1\$'" ||
+        fail "the title does not name the instrument: $(xdotool getwindowname "$win")"
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers F11
+    read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+    full_screen() {
+        local geometry
+        geometry=$(xdotool getwindowgeometry "$win" 2>/dev/null | sed -n 's/ *Geometry: //p')
+        [[ "$geometry" == "${screen_w}x${screen_h}" ]]
+    }
+    wait_until 20 full_screen || fail "F11 did not make the panel full screen"
+    # The panel (1023 x 679) fitted above the 20-pixel status bar, centred; a panel point
+    # shows at the window pixel whose centre falls on it.
+    zoomed() { # x y -> window pixel
+        awk -v w="$screen_w" -v h="$((screen_h - 20))" -v x="$1" -v y="$2" 'BEGIN {
+            f = w / 1023; if (h / 679 < f) f = h / 679
+            pw = int(1023 * f - 0.5); if (pw < 1023 * f - 0.5) pw++
+            ph = int(679 * f - 0.5); if (ph < 679 * f - 0.5) ph++
+            printf "%d %d\n", int((w - pw) / 2) + int((x + 0.5) * f), int((h - ph) / 2) + int((y + 0.5) * f) }'
+    }
+    read -r hx hy < <(zoomed $((111 + 400)) $((25 + 3)))
+    read -r bx by < <(zoomed $((111 + 654)) $((25 + 200)))
+    read -r ex ey < <(zoomed $((111 + 760)) $((25 + 465)))
+    shows() { # x,y=rgb ...: one screenshot, each window pixel has its colour
+        snap "$win" || return 1
+        local -a points=() colours=()
+        for probe in "$@"; do points+=("${probe%%=*}"); colours+=("${probe##*=}"); done
+        local i=0 got
+        while read -r got; do
+            near "$got" "${colours[i]}" || return 1
+            i=$((i + 1))
+        done < <(pixels "$last_shot" "${points[@]}")
+        ((i == ${#points[@]}))
+    }
+    wait_until 30 shows "$hx,$hy=$header_rgb" "$bx,$by=$background_rgb" "$ex,$ey=$header_rgb" ||
+        fail "the zoomed screen never showed"
+    keep_shot klremote-fullscreen.png
+    read -r kx ky < <(zoomed 152 537)
+    xdotool mousemove --window "$win" "$kx" "$ky" click 1
+    wait_until 20 shows "$ex,$ey=$entry_rgb" ||
+        fail "the click on the zoomed key 1 did not open the entry field"
+    wait_until 10 log_has "KEYP:NUM1" || fail "the key text is not in the log"
+    # Keyboard Shortcuts is the menu's last item.
+    read -r mx my < <(zoomed 990 640)
+    xdotool mousemove --window "$win" "$mx" "$my" click 3
+    sleep 0.5
+    xdotool key --clearmodifiers Up Return
+    keys=$(wait_window "^Keyboard Shortcuts$") || fail "the menu did not open the Keyboard Shortcuts window"
+    sleep 0.3
+    snap "$keys" && keep_shot klremote-shortcuts.png
+    xdotool windowfocus "$win" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers F11
+    wait_until 20 bash -c "! { xdotool getwindowgeometry $win | grep -q 'Geometry: ${screen_w}x${screen_h}'; }" ||
+        fail "F11 did not leave full screen"
+    finish_panel
+    check_log_order "KLRemote 2.0" "TCP Connected, Load Equp" "KEYP:NUM1"
+    grep -q "KLRemote 2.0 - " "$(log_file)" && fail "the log took the connected title"
     no_store_written
     ;;
 *)

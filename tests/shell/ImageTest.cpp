@@ -1,4 +1,5 @@
 #include "CImage.h"
+#include "SafeFile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -259,6 +260,24 @@ TEST_F(ImageTest, SaveWritesAJpegOrNothing)
     EXPECT_EQ(back.GetWidth(), 64);
     EXPECT_EQ(back.GetHeight(), 48);
     EXPECT_NEAR(qRed(back.Image().pixel(30, 20)), 200, 8);
+}
+
+TEST_F(ImageTest, ARewrittenFileHoldsExactlyTheNewBytes)
+{
+    // The picture file is written over in place: a shorter picture must not keep the tail of
+    // a longer one, nor an empty one anything at all.
+    const QString path = File("screen.jpg");
+    auto contents = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    ASSERT_TRUE(WriteFileNoFollow(path, "the first, longer picture", 25));
+    ASSERT_TRUE(WriteFileNoFollow(path, "short", 5));
+    EXPECT_EQ(contents(), QByteArray("short"));
+    ASSERT_TRUE(WriteFileNoFollow(path, "longer than before", 18));
+    EXPECT_EQ(contents(), QByteArray("longer than before"));
+    ASSERT_TRUE(WriteFileNoFollow(path, "", 0));
+    EXPECT_EQ(contents(), QByteArray());
 }
 
 TEST_F(ImageTest, HighQualityScaleSmoothsWhereNearestNeighbourWouldNot)

@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QRegularExpression>
+#if defined(KLR_HAVE_SHARE)
+#include "ShareHttp.h"
+#endif
 
 #include <algorithm>
 
@@ -18,6 +21,8 @@ constexpr const char *kLogDir = "log-dir";
 constexpr const char *kConnect = "connect";
 constexpr const char *kMethod = "method";
 constexpr const char *kStart = "start";
+constexpr const char *kShare = "share";
+constexpr const char *kReplay = "replay";
 
 // QCommandLineParser has no optional option values: a bare "--simulate" is rewritten to
 // "--simulate=" so that it never swallows the argument after it ("--simulate --family 1").
@@ -68,6 +73,19 @@ void DescribeOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QStringList{QString::fromLatin1(kStart)},
         QStringLiteral("With --connect: also start remote control once connected.")));
+#if defined(KLR_HAVE_SHARE)
+    parser.addOption(QCommandLineOption(
+        QStringList{QString::fromLatin1(kShare)},
+        QStringLiteral("Show the instrument's screen in web browsers at once: listen on PORT "
+                       "of ADDRESS (127.0.0.1 unless given; 0.0.0.0 for every network). "
+                       "Control from the browser stays off until allowed in Share in Browser."),
+        QStringLiteral("[ADDRESS:]PORT")));
+#endif
+    parser.addOption(QCommandLineOption(
+        QStringList{QString::fromLatin1(kReplay)},
+        QStringLiteral("Play the recording FILE (.mkv) in the panel of the instrument family it "
+                       "was made with; no instrument is connected."),
+        QStringLiteral("FILE")));
     QCommandLineOption logDir(QStringList{QString::fromLatin1(kLogDir)},
                               QStringLiteral("Write the diagnostic log into DIR."),
                               QStringLiteral("DIR"));
@@ -341,6 +359,35 @@ ParseResult ParseAppOptions(const QStringList &arguments, AppOptions &options)
         result.outcome = ParseOutcome::Error;
         result.text = QStringLiteral("--method and --start need --connect.");
         return result;
+    }
+#if defined(KLR_HAVE_SHARE)
+    if (parser.isSet(QString::fromLatin1(kShare))) {
+        options.share = parser.values(QString::fromLatin1(kShare)).constLast();
+        QHostAddress address;
+        quint16 port = 0;
+        QString error;
+        if (!share::ParseListen(options.share, address, port, error)) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--share takes [ADDRESS:]PORT: %1.").arg(error);
+            return result;
+        }
+    }
+#endif
+    if (parser.isSet(QString::fromLatin1(kReplay))) {
+        const QStringList values = parser.values(QString::fromLatin1(kReplay));
+        options.replay = values.constLast();
+        if (values.size() != 1 || options.replay.isEmpty()) {
+            result.outcome = ParseOutcome::Error;
+            result.text = QStringLiteral("--replay takes one recording FILE.");
+            return result;
+        }
+        // The recording names its family, and a replay talks to no instrument.
+        if (options.simulate || options.family >= 0 || options.connectMethod != 0) {
+            result.outcome = ParseOutcome::Error;
+            result.text =
+                QStringLiteral("--replay goes without --simulate, --family and --connect.");
+            return result;
+        }
     }
 
     if (parser.isSet(QString::fromLatin1(kLogDir))) {

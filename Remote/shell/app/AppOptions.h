@@ -14,6 +14,10 @@ struct AppOptions
     QString simModel;
     // Where the diagnostic log goes for this run; empty keeps the usual place.
     QString logDir;
+    // "[ADDRESS:]PORT": share the screen in browsers from the start; empty: not at start.
+    QString share;
+    // A recording to play in the panel of the family it came from; no link is opened.
+    QString replay;
     // --connect: connect at once to this instrument, for this run only (the stored settings
     // stay as they are). Method 0: no --connect; 1 TCP/IP, 2 USB, 3 TCP/IP over IPv6.
     int connectMethod = 0;

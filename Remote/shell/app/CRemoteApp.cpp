@@ -35,6 +35,8 @@ CRemoteApp::CRemoteApp(int &argc, char **argv) : QApplication(argc, argv)
 
 int CRemoteApp::Run(const AppOptions &options)
 {
+    if (!options.replay.isEmpty())
+        return RunReplay(options);
     int family = options.family;
     if (!IsValidFamily(family)) {
         // Every start asks again with the first family preselected; the choice is not kept.

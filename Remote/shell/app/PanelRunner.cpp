@@ -1,16 +1,25 @@
 #include "PanelRunner.h"
 
+#include "CCaptureFeature.h"
 #include "CPrefStore.h"
+#include "CRecordingReader.h"
 #include "CRemoteDlg.h"
 #include "CRemoteDlgKKC.h"
 #include "CRemoteDlgLK.h"
+#include "CReplayFeature.h"
+#include "CRoomFeature.h"
 #include "CSessionPresenter.h"
+#include "CShareFeature.h"
 #include "CSimServer.h"
 #include "ComfortFeatures.h"
 #include "Families.h"
+#include "LkModelTable.h"
 #include "SessionIds.h"
+#include "ShareHttp.h"
+#include "ShareKeys.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardPaths>
@@ -47,7 +56,7 @@ private:
 
 // A store of its own for a simulated run, so that the operator's stored method and
 // addresses stay as they are. It starts with the loopback link and the stored scale, quality
-// and comforts (read only; out-of-range values are repaired in the scratch copy alone).
+// and window comforts (read only; out-of-range values are repaired in the scratch copy alone).
 std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
 {
     const QString path = dir.filePath(QStringLiteral("KLRemote.conf"));
@@ -56,7 +65,8 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
         // read here either.
         const CPrefStore native;
         QSettings scratch(path, QSettings::IniFormat);
-        for (const char *name : {"Scale", "Quality", "AutoReconnect", "ShowStats", "Refresh"}) {
+        for (const char *name : {"Scale", "Quality", "DigitRowAsKeypad", "StayOnTop",
+                                 "AutoReconnect", "ShowStats", "Refresh"}) {
             const QVariant value = native.StoredValue(QLatin1String(name));
             if (value.isValid())
                 scratch.setValue(QStringLiteral("Connection/") + QLatin1String(name), value);
@@ -90,6 +100,24 @@ std::unique_ptr<CRemoteDlg> MakePanel(int family, CPrefStore *store, CSessionPre
     if (kFamilies[static_cast<size_t>(family)].panel == PanelKind::LK)
         return std::make_unique<CRemoteDlgLK>(store, presenter);
     return std::make_unique<CRemoteDlgKKC>(store, presenter);
+}
+
+// The browser view of the panel: its family, keys, and whether it forwards screen touches.
+CShareFeature *AddShareFeature(CRemoteDlg &panel, const FamilyInfo &info)
+{
+    ShareProfile profile;
+    profile.family = QString::fromUtf8(info.label.data(), qsizetype(info.label.size()));
+    if (auto *lk = qobject_cast<CRemoteDlgLK *>(&panel)) {
+        profile.keys = share::LkKeys();
+        profile.acceptsTouch = [lk] { return lk->ModelGroup() == lk::kTouchGroup; };
+    } else {
+        profile.keys = share::KkcKeys();
+        profile.acceptsTouch = [] { return true; };
+    }
+    auto feature = std::make_unique<CShareFeature>(panel, std::move(profile), &panel.Store());
+    CShareFeature *raw = feature.get();
+    panel.AddFeature(std::move(feature));
+    return raw;
 }
 
 // Connect, then (when asked) Start once the connect has ended well; a failed connect has
@@ -156,24 +184,83 @@ int RunPanel(int family, const AppOptions &options)
         MakePanel(family, scratchStore.get(), sim || connectNow ? &presenter : nullptr);
     if (const QString folder = LogFolderFor(options); !folder.isEmpty())
         panel->SetLogFolder(folder);
+    // Their menu items follow the panel's own, in this order.
+    panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
+    panel->AddFeature(std::make_unique<CRoomFeature>(
+        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     AddComfortFeatures(*panel);
-    const auto port = sim ? static_cast<std::uint16_t>(sim->Port()) : options.connectPort;
-    if (port)
-        panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+    const auto linkPort = sim ? static_cast<std::uint16_t>(sim->Port()) : options.connectPort;
+    if (linkPort)
+        panel->SetLinkSetup([linkPort](CDevComm &link) { link.SetPort(linkPort); });
     if (sim || connectNow) {
         // Once the window is up and its own initialisation has run.
         QTimer::singleShot(0, panel.get(), [p = panel.get(), &presenter, &options, connectNow] {
             ConnectAndStart(*p, presenter, !connectNow || options.start);
         });
     }
+    CShareFeature *share = AddShareFeature(*panel, info);
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
     if (connectNow)
         panel->SetConnectionForRun(options.connectMethod, options.connectHost);
+    if (!options.share.isEmpty()) {
+        QHostAddress address;
+        quint16 port = 0;
+        QString error;
+        if (!share::ParseListen(options.share, address, port, error) ||
+            !share->Start(address, port, error)) {
+            ReportStartFailure(
+                QStringLiteral("The screen cannot be shared on %1: %2").arg(options.share, error));
+            panel.reset();
+            if (sim)
+                sim->Stop();
+            return 1;
+        }
+        std::printf("klremote: sharing the screen at %s\n",
+                    qPrintable(share->Server().PageUrl().toString()));
+        std::fflush(stdout);
+    }
     panel->exec();
     // The window, its link and its workers go before the instrument they talk to.
     panel.reset();
     if (sim)
         sim->Stop();
+    return 0;
+}
+
+int RunReplay(const AppOptions &options)
+{
+    // The recording is looked at first: it names the family, and so the panel.
+    const QString name = QFileInfo(options.replay).fileName();
+    CRecordingReader probe;
+    if (!probe.Open(options.replay)) {
+        ReportStartFailure(QStringLiteral("Cannot replay %1: %2").arg(name, probe.Error()));
+        return 1;
+    }
+    const int family = probe.Info().family;
+    if (!IsValidFamily(family)) {
+        ReportStartFailure(
+            QStringLiteral("Cannot replay %1: it names no family of ours").arg(name));
+        return 1;
+    }
+    const QString model = probe.Info().model;
+
+    std::unique_ptr<CRemoteDlg> panel = MakePanel(family, nullptr, nullptr);
+    if (const QString folder = LogFolderFor(options); !folder.isEmpty())
+        panel->SetLogFolder(folder);
+    if (!panel->OnInitDialog())
+        return 1;
+    auto capture = std::make_unique<CCaptureFeature>(*panel, family);
+    capture->SetModel(model);
+    panel->AddFeature(std::move(capture));
+    auto replay = std::make_unique<CReplayFeature>(*panel, options.replay);
+    CReplayFeature &player = *replay;
+    panel->AddFeature(std::move(replay));
+    QString message;
+    if (!player.Begin(message)) {
+        ReportStartFailure(message);
+        return 1;
+    }
+    panel->exec();
     return 0;
 }

@@ -6,3 +6,7 @@
 
 // Returns when the panel window has closed; the result is the process exit code.
 int RunPanel(int family, const AppOptions &options);
+
+// Plays the recording options.replay in the panel of the family it was made with; returns
+// when that window has closed (1 when the recording cannot be played, which is shown).
+int RunReplay(const AppOptions &options);

@@ -1,0 +1,36 @@
+// What a recording holds, as the writer and the reader agree on it: a Matroska file with one
+// Motion-JPEG video track whose frames are the instrument's JPEG bytes exactly as received,
+// time-stamped in milliseconds from the first frame, and the instrument's family and model as
+// file tags.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+namespace capture {
+
+// File tags (Matroska keeps tag names in capitals).
+inline constexpr const char *kFamilyTag = "KLREMOTE_FAMILY";
+inline constexpr const char *kModelTag = "KLREMOTE_MODEL";
+
+// Below this much free space a recording stops rather than fill the disk.
+inline constexpr qint64 kMinFreeBytes = 50LL * 1024 * 1024;
+// No screen comes near this; a frame this large is not one of ours.
+inline constexpr int kMaxFrameBytes = 8 * 1024 * 1024;
+// A pause in a recording longer than this is replayed as this long.
+inline constexpr qint64 kMaxGapMs = 60LL * 60 * 1000;
+// Family numbers run from 0 to this, less one.
+inline constexpr int kFamilyCount = 3;
+
+struct RecordingInfo
+{
+    int family = -1;   // 0 .. kFamilyCount - 1; -1 when the file does not say
+    QString model;     // as identified; may be empty
+    QDateTime created; // when the first frame arrived (invalid when the file does not say)
+    int width = 0;     // the track's picture size
+    int height = 0;
+    qint64 durationMs = -1; // -1 when the file does not say (a recording cut short)
+};
+
+} // namespace capture
