@@ -96,15 +96,16 @@ TEST(RefreshPace, AfterKeysNeverAsksTwiceWithin100MsUnderAKeyStorm)
     screens.Take();
     KeyStorm(h, kStormMs);
     auto times = screens.Take();
-    // The simulator sees each request a little after it left, so the gaps it measures may be
-    // a few milliseconds short; asking too soon would show as far shorter ones.
-    constexpr double kShortestMs = 75.0;
+    // The simulator sees each request a little after it left, later still on a busy
+    // machine, so the gaps it measures may be some tens of milliseconds short; asking too
+    // soon shows as far shorter ones.
+    constexpr double kShortestMs = 60.0;
     EXPECT_GE(ShortestGapMs(times), kShortestMs);
     EXPECT_LE(times.size(), std::size_t(kStormMs / 100 + 2));
-    // Keys did bring screens of their own, more than the cycle alone asks for.
-    EXPECT_GT(times.size(), std::size_t(kStormMs / 500 + 2));
+    // Keys did bring screens of their own, sooner than the cycle would.
+    EXPECT_LT(ShortestGapMs(times), 350.0);
 
-    // Keys timed so that their screen comes due 40 ms after a screen of the cycle: it has to
+    // Keys timed so that their screen comes due 10 ms after a screen of the cycle: it has to
     // wait for the spacing.
     for (int i = 0; i < 4; ++i) {
         Spin(700);
@@ -115,7 +116,7 @@ TEST(RefreshPace, AfterKeysNeverAsksTwiceWithin100MsUnderAKeyStorm)
             return !seen.empty() && Clock::now() - seen.back() < std::chrono::milliseconds(50);
         }));
         const auto regular = seen.back();
-        while (Clock::now() < regular + std::chrono::milliseconds(420))
+        while (Clock::now() < regular + std::chrono::milliseconds(390))
             QThread::msleep(1);
         h.panel->OnCommand(1085);
     }
