@@ -68,8 +68,9 @@ constexpr int kStormMs = 3000;
 
 TEST(RefreshPace, StandardKeepsTheHalfSecondCycleUnderAKeyStorm)
 {
-    PanelHarness h;
+    // Made first, so that it outlives the simulator that reports to it.
     ScreenTimes screens;
+    PanelHarness h;
     screens.Watch(*h.instrument);
     ASSERT_TRUE(h.StartServer());
     h.Open(1);
@@ -86,8 +87,9 @@ TEST(RefreshPace, StandardKeepsTheHalfSecondCycleUnderAKeyStorm)
 
 TEST(RefreshPace, AfterKeysNeverAsksTwiceWithin100MsUnderAKeyStorm)
 {
-    PanelHarness h;
+    // Made first, so that it outlives the simulator that reports to it.
     ScreenTimes screens;
+    PanelHarness h;
     screens.Watch(*h.instrument);
     ASSERT_TRUE(h.StartServer());
     h.Preset("Refresh", 1);

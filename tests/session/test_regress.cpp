@@ -124,6 +124,12 @@ TEST(RegressSession, TcpSendResultsAreTheRealOnes)
     Started(h, false);
     // The identification request is the seven bytes 7F 41 50 01 00 92 7E.
     EXPECT_GE(h.LogIndex("TCP Request Ret : 7 "), 0);
+    // No screen is due for a minute once the cycle under way has ended: the key, not a
+    // screen, is the first to find the instrument gone, however slowly this machine runs.
+    h.panel->SetRefreshCycleMs(60000);
+    const auto screens = h.instrument->ScreensSent();
+    ASSERT_TRUE(WaitFor([&] { return h.instrument->ScreensSent() > screens; }));
+    Spin(300);
     h.server->Stop();
     for (int i = 0; i < 6 && h.LogIndex("Send REQ_CMD Error") < 0; ++i) {
         h.panel->SendKeyCommand("KEYP:MODE");
