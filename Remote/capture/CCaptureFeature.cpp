@@ -241,6 +241,17 @@ void CCaptureFeature::OnFrame(const ScreenFrame &frame)
         m_recorder->Add(frame.jpeg, frame.arrived);
 }
 
+bool CCaptureFeature::Report(const capture::SavedFile &saved)
+{
+    if (!saved.ok) {
+        Fail(Text(kNotSaved).arg(saved.error), false);
+        return false;
+    }
+    m_lastSaved = saved.path;
+    Note(Text(kSaved).arg(QFileInfo(saved.path).fileName()));
+    return true;
+}
+
 bool CCaptureFeature::SaveScreenshot()
 {
     if (!HasPicture())
@@ -249,13 +260,7 @@ bool CCaptureFeature::SaveScreenshot()
     const capture::SavedFile saved = capture::SaveNewFile(
         m_pictures, BaseName(), QStringLiteral("png"),
         [&picture](QIODevice &device) { return capture::WritePng(device, picture); });
-    if (!saved.ok) {
-        Fail(Text(kNotSaved).arg(saved.error), false);
-        return false;
-    }
-    m_lastSaved = saved.path;
-    Note(Text(kSaved).arg(QFileInfo(saved.path).fileName()));
-    return true;
+    return Report(saved);
 }
 
 bool CCaptureFeature::SaveScreenshotAs()
@@ -277,13 +282,7 @@ bool CCaptureFeature::SaveScreenshotAs()
             return jpeg ? capture::WriteBytes(device, frame.jpeg)
                         : capture::WritePng(device, frame.decoded);
         });
-    if (!saved.ok) {
-        Fail(Text(kNotSaved).arg(saved.error), false);
-        return false;
-    }
-    m_lastSaved = saved.path;
-    Note(Text(kSaved).arg(QFileInfo(saved.path).fileName()));
-    return true;
+    return Report(saved);
 }
 
 bool CCaptureFeature::CopyScreenshot()

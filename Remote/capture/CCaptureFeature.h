@@ -6,6 +6,7 @@
 
 #include "CFrameRecorder.h"
 #include "CRemoteSession.h"
+#include "CaptureFiles.h"
 #include "IPanelFeature.h"
 
 #include <QDateTime>
@@ -88,6 +89,8 @@ private:
     void OnRecorderStopped(int generation, const QString &reason);
     void UpdateIndicator();
     QString BaseName() const;
+    // Pane 0 and the log say how a screenshot's save went; true when it was saved.
+    bool Report(const capture::SavedFile &saved);
     void Note(const QString &text);
     // Pane 0 and the log; `warn` also tells the operator in a box.
     void Fail(const QString &text, bool warn);

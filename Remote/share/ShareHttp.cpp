@@ -261,20 +261,20 @@ QByteArray QueryValue(QByteArrayView query, QByteArrayView name)
 
 bool ParseListen(const QString &text, QHostAddress &address, quint16 &port, QString &error)
 {
-    const QString spec = text.trimmed();
+    const QString given = text.trimmed();
     QString host;
-    QString portText = spec;
-    if (spec.startsWith(QLatin1Char('['))) {
-        const qsizetype close = spec.indexOf(QLatin1String("]:"));
+    QString portText = given;
+    if (given.startsWith(QLatin1Char('['))) {
+        const qsizetype close = given.indexOf(QLatin1String("]:"));
         if (close < 0) {
             error = QStringLiteral("an IPv6 address is written [ADDRESS]:PORT");
             return false;
         }
-        host = spec.mid(1, close - 1);
-        portText = spec.mid(close + 2);
-    } else if (const qsizetype colon = spec.lastIndexOf(QLatin1Char(':')); colon >= 0) {
-        host = spec.left(colon);
-        portText = spec.mid(colon + 1);
+        host = given.mid(1, close - 1);
+        portText = given.mid(close + 2);
+    } else if (const qsizetype colon = given.lastIndexOf(QLatin1Char(':')); colon >= 0) {
+        host = given.left(colon);
+        portText = given.mid(colon + 1);
         if (host.contains(QLatin1Char(':'))) {
             error = QStringLiteral("an IPv6 address is written [ADDRESS]:PORT");
             return false;

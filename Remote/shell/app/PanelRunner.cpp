@@ -186,8 +186,6 @@ int RunPanel(int family, const AppOptions &options)
         panel->SetLogFolder(folder);
     // Their menu items follow the panel's own, in this order.
     panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
-    panel->AddFeature(std::make_unique<CRoomFeature>(
-        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     AddComfortFeatures(*panel);
     const auto linkPort = sim ? static_cast<std::uint16_t>(sim->Port()) : options.connectPort;
     if (linkPort)
@@ -199,6 +197,8 @@ int RunPanel(int family, const AppOptions &options)
         });
     }
     CShareFeature *share = AddShareFeature(*panel, info);
+    panel->AddFeature(std::make_unique<CRoomFeature>(
+        *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
     if (connectNow)
