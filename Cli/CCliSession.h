@@ -28,6 +28,9 @@ public:
     bool SendKey(const std::string &text);
     void Close();
 
+    // The last exchange saw the instrument close the connection (TCP).
+    bool PeerClosed() const { return m_link.PeerClosed(); }
+
     const std::string &Identification() const { return m_identification; }
     const std::string &Error() const { return m_error; }
 

@@ -10,10 +10,12 @@ const char *const kCliUsage =
     "  screenshot FILE             fetch \"currentdisp.jpg\" and write the reply bytes to FILE;\n"
     "                              a FILE ending in .png is decoded and saved as PNG instead\n"
     "  key TEXT [TEXT...]          send each text as a key command (line feed appended), in order\n"
-    "  watch [-n COUNT] [--interval MS] [--out DIR]\n"
+    "  watch [-n COUNT] [--interval MS] [--out DIR] [--reconnect]\n"
     "                              fetch COUNT screens (default 10), at most one per MS\n"
     "                              (default 500, 0 = back to back); print one line per frame and\n"
-    "                              a summary; with --out, save each frame into DIR\n"
+    "                              a summary; with --out, save each frame into DIR; with\n"
+    "                              --reconnect, an instrument that goes away is tried again\n"
+    "                              1, 2, 4 and 8 s later, then every 10 s, until it is back\n"
     "  serve [--listen [ADDRESS:]PORT] [--allow-control] [--interval MS]\n"
     "                              show the screen in web browsers and to scripts on PORT\n"
     "                              (default 127.0.0.1:8080): the live page at /, the latest\n"
@@ -199,6 +201,8 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                     return false;
                 }
                 options.outDir = v;
+            } else if (arg == "--reconnect") {
+                options.reconnect = true;
             } else {
                 error = "unknown watch argument: " + arg;
                 return false;

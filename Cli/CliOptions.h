@@ -34,6 +34,7 @@ struct CliOptions
     std::string outDir;                    // watch
     std::string listen = "127.0.0.1:8080"; // serve: "[ADDRESS:]PORT"
     bool allowControl = false;             // serve: keys from browsers and scripts
+    bool reconnect = false;                // watch: a lost instrument is waited for and reconnected
     bool help = false;
 };
 

@@ -5,6 +5,7 @@
 #include "CliQtParts.h"
 #include "CliRecord.h"
 #include "CliStats.h"
+#include "ReconnectSchedule.h"
 
 #include <atomic>
 #include <cctype>
@@ -23,6 +24,8 @@ constexpr int kExitUsage = 2;
 
 // Gives the instrument a moment with the last key command before the socket goes away.
 constexpr auto kFlushPause = std::chrono::milliseconds(50);
+// Screens in a row that may fail before the instrument counts as gone.
+constexpr int kFailuresUntilLost = 3;
 
 using Clock = std::chrono::steady_clock;
 
@@ -138,6 +141,24 @@ int Keys(CCliSession &session, const std::vector<std::string> &keys, std::ostrea
     return kExitOk;
 }
 
+// The instrument went away: the link is closed and opened again on the reconnect schedule
+// until the instrument identifies itself once more; one line per failed try.
+void ReconnectUntilBack(CCliSession &session, std::ostream &out)
+{
+    const auto since = Clock::now();
+    session.Close();
+    for (int attempt = 1;; ++attempt) {
+        std::this_thread::sleep_until(since + klr::ReconnectDueAfter(attempt));
+        if (session.Connect())
+            break;
+        out << "reconnect try " << attempt << " failed: " << session.Error() << "\n" << std::flush;
+    }
+    char line[64];
+    std::snprintf(line, sizeof line, "Reconnected after %.1f s",
+                  std::chrono::duration<double>(Clock::now() - since).count());
+    out << line << "\n" << std::flush;
+}
+
 int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, std::ostream &err)
 {
     if (!options.outDir.empty()) {
@@ -150,6 +171,7 @@ int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, st
     int failed = 0;
     std::string lastError;
     std::vector<std::uint8_t> jpeg;
+    int failedInRow = 0;
     auto nextStart = Clock::now();
     for (int n = 1; n <= options.count; ++n) {
         std::this_thread::sleep_until(nextStart);
@@ -161,14 +183,22 @@ int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, st
             ++failed;
             lastError = session.Error();
             out << "frame " << n << ": failed: " << lastError << "\n" << std::flush;
+            const bool lost = session.PeerClosed() || ++failedInRow >= kFailuresUntilLost;
             // A failed exchange may leave the stream mid-reply: start the next one afresh.
-            if (!session.Reconnect()) {
+            if (options.reconnect && (lost || !session.Reconnect())) {
+                ReconnectUntilBack(session, out);
+                failedInRow = 0;
+                nextStart = Clock::now();
+                continue;
+            }
+            if (!options.reconnect && !session.Reconnect()) {
                 failed += options.count - n;
                 lastError = session.Error();
                 break;
             }
             continue;
         }
+        failedInRow = 0;
         times.push_back(ms);
         out << "frame " << n << ": " << jpeg.size() << " bytes in " << Millis(ms) << " ms\n"
             << std::flush;

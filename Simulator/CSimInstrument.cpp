@@ -213,6 +213,7 @@ SimReply CSimInstrument::Handle(const klr::DecodedPacket &request, bool usb)
         const std::string_view raw =
             TextUpToNul(request.payload.data(), std::min(length, klr::kTextPayloadSize));
         m_commands.emplace_back(raw);
+        ++m_commandCount;
         if (!m_state.Apply(raw))
             Log("sim: unknown command \"" + Printable(raw) + "\" ignored");
         return {};

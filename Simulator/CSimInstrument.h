@@ -14,6 +14,7 @@
 #include <QTime>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -92,6 +93,9 @@ public:
     // Key texts exactly as they arrived (up to the first NUL of the text field).
     std::vector<std::string> ReceivedCommandsRaw() const;
     void ClearReceivedCommands();
+    // Key texts received since the instrument was made; also readable from a screen
+    // observer, which runs under the instrument's lock.
+    std::uint64_t CommandsReceived() const { return m_commandCount.load(); }
     QByteArray LastScreenJpeg() const;
     std::uint64_t ScreensSent() const;
     std::uint64_t RepliesSent() const;
@@ -121,6 +125,7 @@ private:
     Clock m_clock;
     LogSink m_log;
     std::vector<std::string> m_commands;
+    std::atomic<std::uint64_t> m_commandCount{0};
     QByteArray m_lastJpeg;
     std::uint64_t m_frame = 0;
     std::uint64_t m_screensSent = 0;

@@ -122,9 +122,22 @@ bool CSimServer::Start(const std::string &host, std::uint16_t port, bool allowNo
         m_error.clear();
     }
     m_stop = false;
+    m_allowNonLoopback = allowNonLoopback;
     m_running = true;
     m_thread = std::thread([this] { Run(); });
     return true;
+}
+
+bool CSimServer::Restart()
+{
+    const std::string host = Host();
+    const std::uint16_t port = Port();
+    if (host.empty() || port == 0) {
+        std::lock_guard lock(m_mutex);
+        m_error = "not started before";
+        return false;
+    }
+    return Start(host, port, m_allowNonLoopback);
 }
 
 void CSimServer::Stop()

@@ -26,6 +26,9 @@ public:
     bool Start(const std::string &host = "127.0.0.1", std::uint16_t port = 0,
                bool allowNonLoopback = false);
     void Stop();
+    // Listens again on the address and port of the last Start, like an instrument back from
+    // a restart; false with Error() set when that fails (or there was no Start).
+    bool Restart();
     bool Running() const { return m_running.load(); }
     std::uint16_t Port() const { return m_port.load(); }
     std::string Host() const;
@@ -62,6 +65,7 @@ private:
     mutable std::mutex m_mutex; // guards m_host and m_error
     std::string m_host;
     std::string m_error;
+    bool m_allowNonLoopback = false;
     int m_listenFd = -1;
     int m_clientFd = -1;
     int m_wakeRead = -1;

@@ -1,6 +1,8 @@
 // Figures of the KKC panel against the simulated instrument on loopback: reply complete to
-// picture shown, key click to bytes at the instrument, the window thread's longest stall
-// and the CPU used while Started. Prints figures; asserts nothing.
+// picture shown, key click to bytes at the instrument, the window thread's longest stall,
+// the CPU used while Started, key click to the first picture showing its effect in either
+// refresh mode, and how soon a session is Started again once a stopped simulator is back.
+// Prints figures; asserts nothing.
 #include "CImage.h"
 #include "CLog.h"
 #include "CPrefStore.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHash>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -22,7 +25,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -54,6 +59,70 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Ms(clock_type::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Times from a key click to the first shown picture the instrument drew after it had taken
+// the key, for `keys` clicks at seeded random moments of the refresh cycle, sorted.
+std::vector<double> KeyToEffectMs(CRemoteDlgKKC &panel, CSimInstrument &instrument,
+                                  CRemoteSession::RefreshMode mode, int keys)
+{
+    // What the instrument had taken when it drew each picture, by the picture's bytes.
+    std::mutex lock;
+    std::map<std::size_t, std::uint64_t> keysBehind;
+    instrument.SetScreenObserver([&](const QByteArray &jpeg) {
+        std::lock_guard guard(lock);
+        keysBehind[qHash(jpeg)] = instrument.CommandsReceived();
+    });
+    std::uint64_t waitingFor = 0;
+    clock_type::time_point clicked{};
+    std::vector<double> latency;
+    const auto connection = QObject::connect(
+        &panel.Session(), &CRemoteSession::screenReady, [&](const ScreenFrame &frame) {
+            std::lock_guard guard(lock);
+            const auto it = keysBehind.find(qHash(frame.jpeg));
+            if (waitingFor != 0 && it != keysBehind.end() && it->second >= waitingFor) {
+                latency.push_back(Ms(clock_type::now() - clicked));
+                waitingFor = 0;
+            }
+        });
+    panel.Session().SetRefreshMode(mode);
+    panel.OnCommand(ids::IDC_START);
+    Spin(800);
+    std::mt19937 random(4711);
+    for (int i = 0; i < keys; ++i) {
+        {
+            std::lock_guard guard(lock);
+            waitingFor = instrument.CommandsReceived() + 1;
+            clicked = clock_type::now();
+        }
+        // "1" opens the entry field on the instrument's screen, ESC closes it again.
+        panel.Key(i % 2 == 0 ? 1085 : 1096)->click();
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 3000) {
+            Spin(5);
+            std::lock_guard guard(lock);
+            if (waitingFor == 0)
+                break;
+        }
+        Spin(300 + int(random() % 500));
+    }
+    panel.OnCommand(ids::IDC_STOP);
+    QObject::disconnect(connection);
+    instrument.SetScreenObserver({});
+    Spin(600);
+    std::sort(latency.begin(), latency.end());
+    return latency;
+}
+
+double Percentile(const std::vector<double> &sorted, double p)
+{
+    return sorted.empty() ? 0.0 : sorted[std::size_t(p * double(sorted.size() - 1) + 0.5)];
 }
 
 } // namespace
@@ -132,11 +201,16 @@ int main(int argc, char **argv)
     const double cpuBefore = CpuSeconds();
     const auto wallBefore = clock_type::now();
     lastTick = clock_type::now();
+    // The pictures of this interval only, not those the later measures bring.
+    shownCount = 0;
+    toPainted.clear();
     ticker.start();
     Spin(10000);
     ticker.stop();
     const double cpu = CpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(clock_type::now() - wallBefore).count();
+    const std::size_t shownInInterval = shownCount;
+    const std::vector<double> paintedInInterval = toPainted;
 
     // Key click to the text at the instrument, clicks 300 ms apart so the spacing never applies.
     std::vector<double> keyMs;
@@ -165,6 +239,33 @@ int main(int argc, char **argv)
         image.Load(path);
         fileMs.push_back(std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
     }
+
+    constexpr int kKeys = 30;
+    const std::vector<double> standard =
+        KeyToEffectMs(panel, *instrument, CRemoteSession::RefreshMode::Standard, kKeys);
+    const std::vector<double> afterKeys =
+        KeyToEffectMs(panel, *instrument, CRemoteSession::RefreshMode::AfterKeys, kKeys);
+    const double standardMs = Median(standard);
+    const double afterKeysMs = Median(afterKeys);
+    panel.Session().SetRefreshMode(CRemoteSession::RefreshMode::Standard);
+
+    // The simulator away for 3 s, then back on its port: how long until Started again.
+    std::vector<double> backMs;
+    panel.OnCommand(ids::IDC_START);
+    for (int run = 0; run < 3; ++run) {
+        Spin(1000 + run * 170);
+        server.Stop();
+        Spin(3000);
+        if (!server.Restart())
+            break;
+        const auto back = clock_type::now();
+        QElapsedTimer wait;
+        wait.start();
+        while (panel.State() != SessionState::Started && wait.elapsed() < 30000)
+            Spin(5);
+        backMs.push_back(Ms(clock_type::now() - back));
+    }
+    panel.OnCommand(ids::IDC_STOP);
 
     // CPU of the panel alone: the same Started session against a simulator in its own process.
     double panelOnlyCpu = -1;
@@ -199,11 +300,13 @@ int main(int argc, char **argv)
     sim.terminate();
     sim.waitForFinished(5000);
 
-    std::printf("pictures shown while Started        : %zu in %.1f s\n", shownCount, wall);
+    std::printf("pictures shown while Started        : %zu in %.1f s\n", shownInInterval, wall);
     std::printf("reply complete -> picture shown     : median %.2f ms, max %.2f ms (n=%zu)\n",
-                Median(toPainted),
-                toPainted.empty() ? 0.0 : *std::max_element(toPainted.begin(), toPainted.end()),
-                toPainted.size());
+                Median(paintedInInterval),
+                paintedInInterval.empty()
+                    ? 0.0
+                    : *std::max_element(paintedInInterval.begin(), paintedInInterval.end()),
+                paintedInInterval.size());
     std::printf("  of which file write + JPEG decode : median %.2f ms (%d bytes)\n", Median(fileMs),
                 int(jpeg.size()));
     std::printf("key click -> text at the instrument : median %.2f ms, max %.2f ms (n=%zu)\n",
@@ -212,5 +315,18 @@ int main(int argc, char **argv)
     std::printf("CPU while Started (panel + simulator): %.2f %% of one core\n", 100.0 * cpu / wall);
     if (panelOnlyCpu >= 0)
         std::printf("CPU while Started (panel only)      : %.2f %% of one core\n", panelOnlyCpu);
+    std::printf("key to effect: standard %.0f ms, after keys %.0f ms, ratio %.2f\n", standardMs,
+                afterKeysMs, standardMs > 0 ? afterKeysMs / standardMs : 0.0);
+    std::printf("  10th to 90th percentile: standard %.0f to %.0f ms, after keys %.0f to %.0f ms "
+                "(n=%zu, %zu)\n",
+                Percentile(standard, 0.1), Percentile(standard, 0.9), Percentile(afterKeys, 0.1),
+                Percentile(afterKeys, 0.9), standard.size(), afterKeys.size());
+    std::printf("reconnect: simulator stopped 3 s, Started again %.2f s after it was back "
+                "(worst of %zu runs:",
+                backMs.empty() ? -1.0 : *std::max_element(backMs.begin(), backMs.end()) / 1000,
+                backMs.size());
+    for (double ms : backMs)
+        std::printf(" %.2f", ms / 1000);
+    std::printf(" s)\n");
     return 0;
 }

@@ -29,6 +29,7 @@ constexpr const char *kPaneLinkLost = "No Answer";
 constexpr const char *kPaneStopped = "Remote Control Stopped";
 constexpr const char *kPaneStarted = "Remote Control Started";
 constexpr const char *kPaneCancelling = "Cancelling...";
+constexpr const char *kPaneReconnecting = "Reconnecting (%d)";
 constexpr const char *kPaneReplay = "Replay";
 constexpr const char *kStaleFormat = "No answer from the instrument since %s";
 
@@ -59,9 +60,18 @@ CRemoteDlg::CRemoteDlg(const PanelProfile &profile, ScreenPipeline pipeline, CPr
       m_presenter(presenter ? presenter : &m_defaultPresenter), m_nPane0Margin(kPane0Margin),
       m_zoomer(*this, CSessionStatusBar::kHeight), m_session(profile, *m_store, std::move(pipeline))
 {
+    connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ShowCause);
     connect(&m_session, &CRemoteSession::stateChanged, this, &CRemoteDlg::ApplyState);
-    connect(&m_session, &CRemoteSession::notice, this,
-            [this](CRemoteSession::Notice n) { m_presenter->Notify(this, n); });
+    connect(&m_session, &CRemoteSession::notice, this, [this](CRemoteSession::Notice n) {
+        // The dialog keeps its texts; the words for why stay beside it in the status bar.
+        if (n == CRemoteSession::Notice::FailedTcp || n == CRemoteSession::Notice::FailedUsb)
+            ShowCause(m_session.State());
+        m_presenter->Notify(this, n);
+    });
+    connect(&m_session, &CRemoteSession::reconnectTry, this, [this] {
+        ShowCause(m_session.State());
+        ApplyState(m_session.State());
+    });
     connect(&m_session, &CRemoteSession::connected, this, &CRemoteDlg::OnConnected);
     connect(&m_session, &CRemoteSession::screenReady, this,
             [this](const ScreenFrame &frame) { ShowPicture(frame.picture); });
@@ -157,6 +167,44 @@ bool CRemoteDlg::IsControlEnabled(int id) const
     return control && control->isEnabled();
 }
 
+void CRemoteDlg::ShowCause(SessionState state)
+{
+    if (m_session.IsCancelling())
+        return;
+    const QString cause = m_session.LastCause();
+    switch (state) {
+    case SessionState::Disconnected:
+    case SessionState::Reconnecting:
+        SetPane(0, cause.isEmpty() ? QStringLiteral(" ") : cause);
+        break;
+    case SessionState::Connecting:
+    case SessionState::Connected:
+    case SessionState::Started:
+        SetPane(0, QStringLiteral(" "));
+        break;
+    case SessionState::LinkLost:
+    case SessionState::Replay:
+        break;
+    }
+}
+
+void CRemoteDlg::SetConnectionForRun(int method, const QString &address)
+{
+    m_session.SetConnectionForRun(method, address);
+    SetPane(3, MethodPaneText());
+}
+
+void CRemoteDlg::SetScreenOverlay(const QString &text)
+{
+    if (m_screen)
+        m_screen->SetOverlay(text);
+}
+
+QString CRemoteDlg::ScreenOverlay() const
+{
+    return m_screen ? m_screen->Overlay() : QString();
+}
+
 void CRemoteDlg::ApplyState(SessionState state)
 {
     const bool up = IsLinkUp(state);
@@ -165,10 +213,11 @@ void CRemoteDlg::ApplyState(SessionState state)
         if (QWidget *w = findChild<QWidget *>(QString::number(id)))
             w->setEnabled(on);
     };
+    const bool reconnecting = state == SessionState::Reconnecting;
     set(ids::IDC_CONNECT, state == SessionState::Disconnected && !m_session.IsCancelling());
-    set(ids::IDC_DISCONNECT, state == SessionState::Connected);
+    set(ids::IDC_DISCONNECT, state == SessionState::Connected || reconnecting);
     set(ids::IDC_START, state == SessionState::Connected);
-    set(ids::IDC_STOP, started);
+    set(ids::IDC_STOP, started && !reconnecting);
     for (auto &entry : m_keys)
         entry.second->setEnabled(started);
     if (m_knob)
@@ -181,7 +230,10 @@ void CRemoteDlg::ApplyState(SessionState state)
         // Panes 2 and 3 are the replay's own (how it plays, where it is).
         SetPane(1, Cstr(kPaneReplay));
     } else {
-        SetPane(1, Cstr(lost ? kPaneLinkLost : up ? kPaneConnected : kPaneDisconnected));
+        SetPane(1, reconnecting ? QString::asprintf(kPaneReconnecting, m_session.ReconnectTry())
+                                : Cstr(lost ? kPaneLinkLost
+                                       : up ? kPaneConnected
+                                            : kPaneDisconnected));
         SetPane(2, Cstr(started ? kPaneStarted : kPaneStopped));
     }
     if (m_pStatusBar) {
@@ -191,10 +243,11 @@ void CRemoteDlg::ApplyState(SessionState state)
     if (m_screen) {
         const QDateTime last = m_session.LastPictureTime();
         m_screen->SetStale(
-            lost ? QString::asprintf(kStaleFormat,
-                                     qPrintable(last.isValid() ? last.toString("HH:mm:ss")
-                                                               : QStringLiteral("the start")))
-                 : QString());
+            lost || reconnecting
+                ? QString::asprintf(kStaleFormat,
+                                    qPrintable(last.isValid() ? last.toString("HH:mm:ss")
+                                                              : QStringLiteral("the start")))
+                : QString());
     }
 }
 

@@ -51,6 +51,14 @@ public:
     // A feature beyond the panel's own; its menu items follow the panel's.
     void AddFeature(std::unique_ptr<IPanelFeature> feature);
 
+    // From the next Connect on, this method and address (or USB ids) for this run only;
+    // nothing is stored. After OnInitDialog.
+    void SetConnectionForRun(int method, const QString &address);
+    // Lines drawn over the screen picture in the window only (never into the picture
+    // itself, so never into anything saved from it); empty hides them.
+    void SetScreenOverlay(const QString &text);
+    QString ScreenOverlay() const;
+
     CRemoteSession &Session() { return m_session; }
     const CRemoteSession &Session() const { return m_session; }
     SessionState State() const { return m_session.State(); }
@@ -164,6 +172,8 @@ protected:
 
 private:
     void OnCommunication();
+    // Pane 0: why the last connect or reconnect try failed, while that is news.
+    void ShowCause(SessionState state);
     void ShowPicture(const QImage &image);
     bool HandleKey(QKeyEvent *event);
 

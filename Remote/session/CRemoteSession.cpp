@@ -6,6 +6,7 @@
 #include "CPrefStore.h"
 #include "Diagnostic.h"
 #include "Networking.h"
+#include "ReconnectSchedule.h"
 #include "SafeFile.h"
 
 #include <QDir>
@@ -34,6 +35,12 @@ constexpr const char *kLogKeysDropped = "Dropped %d queued key commands";
 constexpr const char *kLogNotSent = "Key command not sent, the instrument does not answer: %s";
 constexpr const char *kLogLinkLost = "No answer from the instrument";
 constexpr const char *kLogLinkBack = "The instrument answers again";
+constexpr const char *kLogReconnecting = "Reconnecting to %s";
+constexpr const char *kLogReconnectFailed = "Reconnect try %d failed: %s";
+constexpr const char *kLogReconnected = "Reconnected after %.1f s";
+constexpr const char *kLogReconnectGivenUp = "Reconnect given up";
+constexpr const char *kLogKeyWhileReconnecting = "Key command dropped while reconnecting: %s";
+constexpr const char *kUsbAddress = "USB";
 
 constexpr const char *kKnobRightShort = "KEYP:RIGH";
 constexpr const char *kKnobRight = "KEYP:RIGHT";
@@ -44,6 +51,10 @@ constexpr int kCloseWaitPollMs = 200;
 constexpr int kCloseWaitMaxPolls = 50;
 // Screens in a row that may fail before the picture counts as stale.
 constexpr int kFailuresUntilLost = 3;
+// After Keys: the instrument's screen has taken a key this long after it arrived, and no
+// two screens are asked for closer together than the spacing.
+constexpr auto kAfterKeyDelay = std::chrono::milliseconds(120);
+constexpr auto kFetchSpacing = std::chrono::milliseconds(100);
 
 QString Cstr(const char *text)
 {
@@ -72,6 +83,7 @@ struct CRemoteSession::ConnectOutcome
     Kind kind = Aborted;
     ConnMethod method = ConnMethod::Usb;
     QByteArray equipInfo;
+    QString cause;       // why the carrier did not open, in words with the address
     bool closed = false; // abandoned, and what it opened closed again
 };
 
@@ -86,11 +98,18 @@ CRemoteSession::~CRemoteSession()
 {
     if (!m_initialised)
         return;
-    // A running connect is abandoned; it gives up within moments of being told.
+    // A running connect or reconnect is abandoned; it gives up within moments of being told.
     m_connectCancel = 1;
+    m_reconnectCancel = true;
+    {
+        std::lock_guard<std::mutex> guard(m_reconnectLock);
+    }
+    m_reconnectWake.notify_all();
     m_link.CancelPending();
     if (m_connectThread.joinable())
         m_connectThread.join();
+    if (m_reconnectThread.joinable())
+        m_reconnectThread.join();
 
     // A TCP transfer gives up at its next poll; a USB transfer runs to its end, which the
     // wait below allows for.
@@ -156,12 +175,17 @@ bool CRemoteSession::Init()
     m_nQuality = settings.quality;
     if (!settings.usbIds.isEmpty())
         m_link.SetUsbIds(settings.usbIds.toStdString());
+    m_autoReconnect = m_store.ReadAutoReconnect();
+    m_refreshMode = m_store.ReadRefresh() == 1 ? RefreshMode::AfterKeys : RefreshMode::Standard;
 
     m_tempDir =
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/klremote-XXXXXX"));
     m_keySender = std::make_unique<CKeySender>(
         [this](const std::string &text) {
-            return m_link.SendKey(MethodOf(m_nLinkMethod.load()), text);
+            const bool sent = m_link.SendKey(MethodOf(m_nLinkMethod.load()), text);
+            if (sent)
+                NoteKeySent();
+            return sent;
         },
         [this](const std::string &) {
             Log(Cstr(kLogSendError));
@@ -203,10 +227,13 @@ void CRemoteSession::Connect()
         return;
     if (m_connectThread.joinable())
         m_connectThread.join();
+    EndReconnectThread();
     m_connectCancel = 0;
     const ConnMethod method = MethodOf(m_nConnMethod);
     m_nLinkMethod = int(method);
     const QString address = method == ConnMethod::TcpIPv6 ? m_strIPv6 : m_strIPv4;
+    m_linkAddress = address;
+    m_lastCause.clear();
     SetState(SessionState::Connecting);
     m_connectThread = std::thread([this, method, address] { RunConnect(method, address); });
 }
@@ -239,6 +266,9 @@ void CRemoteSession::RunConnect(ConnMethod method, const QString &address)
         if (m_link.Open(method, {}, this) != 1) {
             m_link.StopUsbReader();
             Log(Cstr(kLogUsbOpenFailed));
+            outcome.cause = QString::fromStdString(m_link.LastCause());
+            if (!outcome.cause.isEmpty())
+                Log(outcome.cause);
             outcome.kind = ConnectOutcome::UsbOpenFailed;
             return finish();
         }
@@ -282,6 +312,11 @@ void CRemoteSession::RunConnect(ConnMethod method, const QString &address)
     }
     if (opened != 1) {
         Log(prefix + QStringLiteral(" Connection Failed"));
+        // Why, in words with the address: a bad name, a refused port and a silent host
+        // look alike otherwise.
+        outcome.cause = QString::fromStdString(m_link.LastCause());
+        if (!outcome.cause.isEmpty())
+            Log(outcome.cause);
         m_link.Disconnect();
         outcome.kind = ConnectOutcome::TcpOpenFailed;
         return finish();
@@ -329,6 +364,7 @@ void CRemoteSession::FinishConnect(const ConnectOutcome &outcome)
         return;
     }
 
+    m_lastCause = outcome.cause;
     switch (outcome.kind) {
     case ConnectOutcome::UsbOpenFailed:
         SetState(SessionState::Disconnected);
@@ -376,6 +412,24 @@ void CRemoteSession::CancelConnect()
 
 void CRemoteSession::Disconnect()
 {
+    if (m_state == SessionState::Reconnecting) {
+        // Giving up: the worker ends its try within moments and closes what it opened.
+        m_reconnectCancel = true;
+        {
+            std::lock_guard<std::mutex> guard(m_reconnectLock);
+        }
+        m_reconnectWake.notify_all();
+        m_link.CancelPending();
+        m_bStarted = 0;
+        DropQueuedKeys();
+        Log(Cstr(kLogReconnectGivenUp));
+        Log(Cstr(kLogDisconnect));
+        m_cancelling = true;
+        SetState(SessionState::Disconnected);
+        emit cancellingChanged(true);
+        emit notice(Notice::Disconnected);
+        return;
+    }
     if (m_state != SessionState::Connected)
         return;
     m_bAbort = 1;
@@ -400,6 +454,10 @@ void CRemoteSession::Start()
         m_strImagePath = ImageFolder() + QLatin1Char('/') + name + QStringLiteral(".jpg");
     }
     m_failedFetches = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_statsLock);
+        m_stats.Start(std::chrono::steady_clock::now());
+    }
     m_bStarted = 1;
     SetState(SessionState::Started);
     // High is the instrument's own default and is not sent.
@@ -409,7 +467,8 @@ void CRemoteSession::Start()
 
 void CRemoteSession::Stop()
 {
-    if (!IsStarted(m_state))
+    // While reconnecting there is no link to stay connected on: Disconnect gives up.
+    if (!IsStarted(m_state) || m_state == SessionState::Reconnecting)
         return;
     m_bStarted = 0;
     DropQueuedKeys();
@@ -428,6 +487,20 @@ void CRemoteSession::SetScale(int scale)
 {
     m_nScale = scale;
     m_drawScale = scale;
+}
+
+void CRemoteSession::SetConnectionForRun(int method, const QString &address)
+{
+    const std::optional<ConnMethod> chosen = ConnMethodFromInt(method);
+    if (!chosen)
+        return;
+    m_nConnMethod = method;
+    if (*chosen == ConnMethod::Usb)
+        m_link.SetUsbIds(address.toStdString());
+    else if (*chosen == ConnMethod::TcpIPv6)
+        m_strIPv6 = address;
+    else
+        m_strIPv4 = address;
 }
 
 QString CRemoteSession::ImagePath() const
@@ -452,6 +525,12 @@ void CRemoteSession::SendKeyCommand(const std::string &command)
         m_profile.longRightStep && command == kKnobRightShort ? std::string(kKnobRight) : command;
     if (m_state == SessionState::LinkLost) {
         Log(QString::asprintf(kLogNotSent, text.c_str()));
+        return;
+    }
+    // Never kept for later: a key meant for a screen the operator saw then would act on
+    // whatever the instrument shows once it is back.
+    if (m_state == SessionState::Reconnecting) {
+        Log(QString::asprintf(kLogKeyWhileReconnecting, text.c_str()));
         return;
     }
     if (!m_profile.logLineFeed)
@@ -491,6 +570,11 @@ void CRemoteSession::OnKeySendFailed()
 {
     if (!IsLinkUp(m_state))
         return;
+    if (m_autoReconnect && IsStarted(m_state)) {
+        // The key found the link gone before the screens did.
+        BeginReconnect();
+        return;
+    }
     m_bAbort = 1;
     m_link.Disconnect();
     DropQueuedKeys();
@@ -505,23 +589,102 @@ void CRemoteSession::OnKeySendFailed()
 
 void CRemoteSession::RefreshThreadProc()
 {
-    using clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> guard(m_workerLock);
     while (!m_workerStop) {
-        const auto cycleStart = clock::now();
-        if (const int pause = m_profile.refreshPauseMs; pause > 0) {
-            if (m_workerWake.wait_for(guard, std::chrono::milliseconds(pause),
-                                      [this] { return m_workerStop; }))
-                break;
+        if (m_refreshMode.load() == RefreshMode::AfterKeys)
+            RefreshAfterKeys(guard);
+        else
+            RefreshCycleStandard(guard);
+    }
+}
+
+bool CRemoteSession::MayFetch() const
+{
+    return m_bScreenReady == 1 && m_bStarted == 1 && m_bReconnecting == 0;
+}
+
+void CRemoteSession::RefreshCycleStandard(std::unique_lock<std::mutex> &guard)
+{
+    using clock = std::chrono::steady_clock;
+    const auto cycleStart = clock::now();
+    if (const int pause = m_profile.refreshPauseMs; pause > 0) {
+        if (m_workerWake.wait_for(guard, std::chrono::milliseconds(pause),
+                                  [this] { return m_workerStop; }))
+            return;
+    }
+    if (MayFetch()) {
+        m_lastFetchStart = clock::now();
+        guard.unlock();
+        FetchScreen();
+        guard.lock();
+    }
+    m_workerWake.wait_until(guard, cycleStart + std::chrono::milliseconds(m_refreshCycleMs),
+                            [this] { return m_workerStop; });
+}
+
+// The same cycle, and besides it one screen soon after the last key of a burst has left.
+// Either screen begins the cycle anew; one screen at a time, never two sooner than the
+// spacing apart.
+void CRemoteSession::RefreshAfterKeys(std::unique_lock<std::mutex> &guard)
+{
+    using clock = std::chrono::steady_clock;
+    // Switched to from the plain cycle: its schedule goes on.
+    auto regularDue = m_lastFetchStart + std::chrono::milliseconds(m_refreshCycleMs);
+    while (!m_workerStop && m_refreshMode.load() == RefreshMode::AfterKeys) {
+        auto due = regularDue;
+        if (m_keyPicturePending)
+            due = std::min(due, m_lastKeySent + kAfterKeyDelay);
+        due = std::max(due, m_lastFetchStart + kFetchSpacing);
+        if (clock::now() < due) {
+            const std::uint64_t keys = m_keysSent;
+            m_workerWake.wait_until(guard, due, [this, keys] {
+                return m_workerStop || m_keysSent != keys ||
+                       m_refreshMode.load() != RefreshMode::AfterKeys;
+            });
+            continue;
         }
-        if (m_bScreenReady == 1 && m_bStarted == 1) {
+        const auto start = clock::now();
+        if (m_keyPicturePending && start >= m_lastKeySent + kAfterKeyDelay)
+            m_keyPicturePending = false;
+        if (MayFetch()) {
+            m_lastFetchStart = start;
             guard.unlock();
             FetchScreen();
             guard.lock();
         }
-        m_workerWake.wait_until(guard, cycleStart + std::chrono::milliseconds(m_refreshCycleMs),
-                                [this] { return m_workerStop; });
+        const auto cycle = std::chrono::milliseconds(m_refreshCycleMs);
+        const auto pause = std::chrono::milliseconds(m_profile.refreshPauseMs);
+        regularDue = std::max(start + cycle, clock::now() + pause);
     }
+}
+
+void CRemoteSession::NoteKeySent()
+{
+    if (m_refreshMode.load() != RefreshMode::AfterKeys)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(m_workerLock);
+        m_lastKeySent = std::chrono::steady_clock::now();
+        m_keyPicturePending = true;
+        ++m_keysSent;
+    }
+    m_workerWake.notify_all();
+}
+
+void CRemoteSession::SetRefreshMode(RefreshMode mode)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_workerLock);
+        m_refreshMode = mode;
+        m_keyPicturePending = false;
+    }
+    m_workerWake.notify_all();
+}
+
+CLinkStats::Figures CRemoteSession::LinkFigures(CLinkStats::Clock::time_point now) const
+{
+    std::lock_guard<std::mutex> guard(m_statsLock);
+    return m_stats.At(now);
 }
 
 int CRemoteSession::FetchScreen()
@@ -536,6 +699,10 @@ int CRemoteSession::FetchScreen()
     std::vector<std::uint8_t> picture;
     const LinkStatus status =
         m_link.FetchFile(method, std::string(klr::kScreenFileName), picture, &m_bAbort);
+    if (status != LinkStatus::Complete && status != LinkStatus::Cancelled) {
+        std::lock_guard<std::mutex> guard(m_statsLock);
+        m_stats.AddFailure();
+    }
     if (status == LinkStatus::NotSent) {
         Log(QString::asprintf(kLogUsbSendTimeout, int(klr::REQ_SCREEN)));
         SetScreenReady(1);
@@ -564,6 +731,13 @@ int CRemoteSession::FetchScreen()
         1000.0;
     if (const char *format = usb ? m_profile.usbTimeFormat : m_profile.tcpTimeFormat)
         Log(QString::asprintf(format, seconds, int(picture.size())));
+    {
+        std::lock_guard<std::mutex> guard(m_statsLock);
+        m_stats.AddPicture(
+            frame.arrived,
+            std::chrono::duration<double, std::milli>(frame.arrived - transferStart).count(),
+            picture.size());
+    }
 
     QString path;
     {
@@ -662,10 +836,180 @@ void CRemoteSession::OnLinkTrouble(bool lost)
     if (lost && m_state == SessionState::Started) {
         Log(Cstr(kLogLinkLost));
         SetState(SessionState::LinkLost);
+        if (m_autoReconnect)
+            BeginReconnect();
     } else if (!lost && m_state == SessionState::LinkLost) {
         Log(Cstr(kLogLinkBack));
         SetState(SessionState::Started);
     }
+}
+
+// ----------------------------------------------------------------------------------------
+// Reconnect
+
+void CRemoteSession::SetAutoReconnect(bool on)
+{
+    m_autoReconnect = on;
+    if (on && m_state == SessionState::LinkLost)
+        BeginReconnect();
+}
+
+void CRemoteSession::BeginReconnect()
+{
+    if (!IsStarted(m_state) || m_state == SessionState::Reconnecting)
+        return;
+    EndReconnectThread();
+    const ConnMethod method = MethodOf(m_nLinkMethod);
+    const QString address = method == ConnMethod::Usb ? Cstr(kUsbAddress) : m_linkAddress;
+    // No screen is asked for, and none running goes on, until the link is back; keys
+    // waiting to leave would act on a screen the operator no longer sees.
+    m_bReconnecting = 1;
+    m_bAbort = 1;
+    DropQueuedKeys();
+    m_reconnectCancel = false;
+    m_reconnectTry = 1;
+    m_reconnectSince = std::chrono::steady_clock::now();
+    Log(QString::asprintf(kLogReconnecting, qPrintable(address)));
+    SetState(SessionState::Reconnecting);
+    emit reconnectTry(1);
+    m_reconnectThread =
+        std::thread([this, method, address = m_linkAddress, since = m_reconnectSince] {
+            RunReconnect(method, address, since);
+        });
+}
+
+void CRemoteSession::EndReconnectThread()
+{
+    if (m_reconnectThread.joinable())
+        m_reconnectThread.join();
+}
+
+void CRemoteSession::CloseLinkOf(ConnMethod method)
+{
+    m_bAbort = 1;
+    m_link.Disconnect();
+    // A replugged instrument is a new device: it is opened afresh.
+    if (method == ConnMethod::Usb)
+        m_link.CloseUsb();
+}
+
+bool CRemoteSession::PauseReconnect(std::chrono::steady_clock::time_point until)
+{
+    std::unique_lock<std::mutex> guard(m_reconnectLock);
+    return !m_reconnectWake.wait_until(guard, until, [this] { return m_reconnectCancel.load(); });
+}
+
+// Reconnect worker: closes the lost link, then tries the same method and address on the
+// schedule until one try gets the identification or the reconnect is given up. Nothing is
+// shown to the operator but the try count and the cause.
+void CRemoteSession::RunReconnect(ConnMethod method, const QString &address,
+                                  std::chrono::steady_clock::time_point since)
+{
+    CloseLinkOf(method);
+    for (int attempt = 1;; ++attempt) {
+        if (!PauseReconnect(since + klr::ReconnectDueAfter(attempt)))
+            break;
+        QByteArray equipInfo;
+        QString why;
+        const bool ok = TryReconnect(method, address, equipInfo, why);
+        if (m_reconnectCancel)
+            break;
+        if (ok) {
+            QMetaObject::invokeMethod(
+                this, [this, equipInfo] { FinishReconnect(true, equipInfo); },
+                Qt::QueuedConnection);
+            return;
+        }
+        Log(QString::asprintf(kLogReconnectFailed, attempt, qPrintable(why)));
+        QMetaObject::invokeMethod(
+            this, [this, attempt, why] { OnReconnectTry(attempt + 1, why); }, Qt::QueuedConnection);
+    }
+    // Given up: whatever a try opened is closed here, off the window thread.
+    CloseLinkOf(method);
+    QMetaObject::invokeMethod(
+        this, [this] { FinishReconnect(false, {}); }, Qt::QueuedConnection);
+}
+
+bool CRemoteSession::TryReconnect(ConnMethod method, const QString &address, QByteArray &equipInfo,
+                                  QString &why)
+{
+    std::vector<std::uint8_t> reply;
+    int sent = 0;
+    const auto cause = [this](const std::string &fallback) {
+        const std::string words = m_link.LastCause();
+        return QString::fromStdString(words.empty() ? fallback : words);
+    };
+    if (method == ConnMethod::Usb) {
+        SetScreenReady(0);
+        if (m_link.Open(method, {}, this) != 1) {
+            m_link.StopUsbReader();
+            why = cause(kLogUsbOpenFailed);
+            return false;
+        }
+        const LinkStatus status =
+            m_link.Identify(method, reply, sent, m_profile.usbWaitCount, m_usbPauseMs);
+        if (status == LinkStatus::Complete && !reply.empty()) {
+            m_link.SetConnected(1);
+            equipInfo =
+                QByteArray(reinterpret_cast<const char *>(reply.data()), qsizetype(reply.size()));
+            return true;
+        }
+        m_link.CloseUsb();
+        SetScreenReady(1);
+        why = Cstr(status == LinkStatus::Complete ? kLogConnectionFailed : kLogUsbTimeout);
+        return false;
+    }
+    m_link.StopUsbReader();
+    SetScreenReady(1);
+    if (m_link.Open(method, address.toStdString(), this) != 1) {
+        why = cause(m_link.ErrorText());
+        m_link.Disconnect();
+        return false;
+    }
+    m_bAbort = 0;
+    if (m_link.Identify(method, reply, sent) != LinkStatus::Complete) {
+        why = QString::fromStdString(m_link.ErrorText());
+        m_link.Disconnect();
+        return false;
+    }
+    equipInfo = QByteArray(reinterpret_cast<const char *>(reply.data()), qsizetype(reply.size()));
+    return true;
+}
+
+void CRemoteSession::OnReconnectTry(int attempt, const QString &cause)
+{
+    if (m_state != SessionState::Reconnecting || m_reconnectCancel)
+        return;
+    m_reconnectTry = attempt;
+    m_lastCause = cause;
+    emit reconnectTry(attempt);
+}
+
+void CRemoteSession::FinishReconnect(bool ok, const QByteArray &equipInfo)
+{
+    EndReconnectThread();
+    m_bReconnecting = 0;
+    m_reconnectTry = 0;
+    if (m_reconnectCancel || m_state != SessionState::Reconnecting) {
+        // Given up after the worker had got the link back: nothing is being read now.
+        if (ok)
+            CloseLinkOf(MethodOf(m_nLinkMethod));
+        if (m_cancelling) {
+            m_cancelling = false;
+            emit cancellingChanged(false);
+        }
+        return;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_reconnectSince).count();
+    Log(QString::asprintf(kLogReconnected, seconds));
+    m_lastCause.clear();
+    m_failedFetches = 0;
+    SetState(SessionState::Started);
+    emit connected(equipInfo);
+    // An instrument that restarted sends its default quality again.
+    if (m_nQuality == 1 || m_nQuality == 2)
+        SendKeyCommand(kQualityTexts[m_nQuality]);
 }
 
 void CRemoteSession::OnPicture(const ScreenFrame &frame)

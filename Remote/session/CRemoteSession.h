@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CDevComm.h"
+#include "CLinkStats.h"
 #include "PanelProfile.h"
 #include "SessionState.h"
 
@@ -65,6 +66,13 @@ public:
         WinsockFailed,  // message "WSA 32 Load Error!"
     };
 
+    // How the refresh worker paces its screens.
+    enum class RefreshMode
+    {
+        Standard,  // one screen per cycle (500 ms), nothing else
+        AfterKeys, // also one soon after the last key of a burst has left
+    };
+
     CRemoteSession(const PanelProfile &profile, CPrefStore &store, ScreenPipeline pipeline,
                    QObject *parent = nullptr);
     ~CRemoteSession() override;
@@ -101,6 +109,23 @@ public:
     void SetConnection(int method, const QString &ipv4, const QString &ipv6);
     // The display scale the refresh worker shapes pictures for (and keeps).
     void SetScale(int scale);
+    // From the next Connect on: `method` with `address` (TCP/IP) or the USB ids "vvvv:pppp"
+    // (USB), for this run only; nothing is stored. After Init.
+    void SetConnectionForRun(int method, const QString &address);
+
+    // Comforts (their settings are read from the store at Init) ----------------------------
+    // A Started session whose link is lost closes it and opens it again by itself.
+    void SetAutoReconnect(bool on);
+    bool AutoReconnect() const { return m_autoReconnect; }
+    void SetRefreshMode(RefreshMode mode);
+    RefreshMode GetRefreshMode() const { return m_refreshMode.load(); }
+    // While Reconnecting: the try under way or due next, from 1; otherwise 0.
+    int ReconnectTry() const { return m_reconnectTry; }
+    // Why the last connect or reconnect try failed, in words with the address ("Connection
+    // refused by 192.168.1.50:66"); empty when there is nothing to say.
+    QString LastCause() const { return m_lastCause; }
+    // The screen link's figures since Start, as of `now`.
+    CLinkStats::Figures LinkFigures(CLinkStats::Clock::time_point now) const;
 
     // Replay: the session shows pictures from a recording instead of an instrument. Only from
     // Disconnected; no link is opened from then on. False when the state does not allow it.
@@ -147,6 +172,9 @@ signals:
     void screenReady(const ScreenFrame &frame);
     // An abandoned connect is winding down (true) or has ended (false).
     void cancellingChanged(bool cancelling);
+    // While Reconnecting: try `attempt` is under way or due next (LastCause() says why the
+    // one before failed).
+    void reconnectTry(int attempt);
 
 private:
     struct ConnectOutcome;
@@ -165,6 +193,25 @@ private:
     void OnLinkTrouble(bool lost);
     void OnKeySendFailed();
     void DropQueuedKeys();
+    // Refresh worker: one cycle as always, or the After Keys schedule until the mode changes.
+    // Both expect m_workerLock held.
+    void RefreshCycleStandard(std::unique_lock<std::mutex> &guard);
+    void RefreshAfterKeys(std::unique_lock<std::mutex> &guard);
+    bool MayFetch() const;
+    // Key sender: a key has left for the instrument.
+    void NoteKeySent();
+    // Reconnect: from a lost link (window thread), the worker's tries, the outcome.
+    void BeginReconnect();
+    void RunReconnect(ConnMethod method, const QString &address,
+                      std::chrono::steady_clock::time_point since);
+    bool TryReconnect(ConnMethod method, const QString &address, QByteArray &equipInfo,
+                      QString &why);
+    // Waits until `until`; false when the reconnect was given up meanwhile.
+    bool PauseReconnect(std::chrono::steady_clock::time_point until);
+    void CloseLinkOf(ConnMethod method);
+    void OnReconnectTry(int attempt, const QString &cause);
+    void FinishReconnect(bool ok, const QByteArray &equipInfo);
+    void EndReconnectThread();
     void Log(const QString &line) const;
 
     const PanelProfile &m_profile;
@@ -187,6 +234,20 @@ private:
     // The method of the link as opened by the last Connect; a method changed in the
     // Communication dialog applies from the next Connect on.
     std::atomic<int> m_nLinkMethod{2};
+    // The address of that Connect: a reconnect goes to the same instrument.
+    QString m_linkAddress;
+    QString m_lastCause;
+
+    // Reconnect worker.
+    bool m_autoReconnect = true;
+    std::thread m_reconnectThread;
+    std::atomic<bool> m_reconnectCancel{false};
+    std::mutex m_reconnectLock;
+    std::condition_variable m_reconnectWake;
+    // Set while the link is closed for reconnecting: the refresh worker stays away.
+    std::atomic<int> m_bReconnecting{0};
+    int m_reconnectTry = 0;
+    std::chrono::steady_clock::time_point m_reconnectSince{};
 
     // Refresh worker.
     std::thread m_pRefreshThread;
@@ -196,6 +257,15 @@ private:
     std::atomic<int> m_refreshCycleMs{500};
     std::atomic<int> m_drawScale{0};
     std::atomic<int> m_failedFetches{0};
+    std::atomic<RefreshMode> m_refreshMode{RefreshMode::Standard};
+    // Under m_workerLock: when the last screen was asked for; for After Keys also when the
+    // last key left, whether its screen is still due, and a count that tells a key came.
+    std::chrono::steady_clock::time_point m_lastKeySent{};
+    bool m_keyPicturePending = false;
+    std::uint64_t m_keysSent = 0;
+    std::chrono::steady_clock::time_point m_lastFetchStart{};
+    mutable std::mutex m_statsLock;
+    CLinkStats m_stats;
     mutable std::mutex m_csImageFile;
     QString m_strImagePath;
     std::unique_ptr<QTemporaryDir> m_tempDir;

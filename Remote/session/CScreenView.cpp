@@ -32,6 +32,14 @@ void CScreenView::SetStale(const QString &text)
     update();
 }
 
+void CScreenView::SetOverlay(const QString &text)
+{
+    if (text == m_overlay)
+        return;
+    m_overlay = text;
+    update();
+}
+
 void CScreenView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -42,6 +50,8 @@ void CScreenView::paintEvent(QPaintEvent *)
         painter.fillRect(rect(), Qt::black);
     else
         painter.drawImage(rect(), shown);
+    if (!m_overlay.isEmpty())
+        PaintOverlay(painter);
     if (m_stale.isEmpty())
         return;
     // The picture stays, dimmed, with a band saying since when it has not changed.
@@ -55,4 +65,25 @@ void CScreenView::paintEvent(QPaintEvent *)
     painter.fillRect(bandRect, QColor(160, 20, 20, 220));
     painter.setPen(Qt::white);
     painter.drawText(bandRect, Qt::AlignCenter, m_stale);
+}
+
+void CScreenView::PaintOverlay(QPainter &painter)
+{
+    // A small dark box in the top left corner, over the screen's title rather than over its
+    // clock, soft keys or readings.
+    QFont font = painter.font();
+    font.setPixelSize(std::clamp(height() / 40, 10, 14));
+    font.setStyleHint(QFont::Monospace);
+    font.setFamily(QStringLiteral("monospace"));
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    constexpr int kMargin = 6;
+    constexpr int kPadding = 5;
+    const QRect text =
+        metrics.boundingRect(QRect(0, 0, width(), height()), Qt::AlignLeft, m_overlay);
+    const QRect box(kMargin, kMargin, text.width() + 2 * kPadding, text.height() + 2 * kPadding);
+    painter.fillRect(box, QColor(0, 0, 0, 170));
+    painter.setPen(QColor(255, 255, 255));
+    painter.drawText(box.adjusted(kPadding, kPadding, -kPadding, -kPadding), Qt::AlignLeft,
+                     m_overlay);
 }

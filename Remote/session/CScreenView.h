@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+class QPainter;
+
 class CScreenView : public QWidget
 {
     Q_OBJECT
@@ -18,13 +20,19 @@ public:
     // A non-empty text marks the picture as stale and is shown over it.
     void SetStale(const QString &text);
     QString StaleText() const { return m_stale; }
+    // Lines shown in a corner over the picture, painted here only; empty hides them.
+    void SetOverlay(const QString &text);
+    QString Overlay() const { return m_overlay; }
     bool HasPicture() const { return !m_picture.isNull(); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void PaintOverlay(QPainter &painter);
+
     QImage m_placeholder;
     QImage m_picture;
     QString m_stale;
+    QString m_overlay;
 };

@@ -24,8 +24,8 @@ CSessionStatusBar::CSessionStatusBar(QWidget *parent, int pane0Margin) : QStatus
 
     for (int pane = 0; pane < kPaneCount; ++pane) {
         QWidget *holder = new QWidget(this);
-        holder->setFixedWidth(pane == 0 ? std::max(0, parent->width() - pane0Margin)
-                                        : kPaneWidths[pane]);
+        m_widths[pane] = pane == 0 ? std::max(0, parent->width() - pane0Margin) : kPaneWidths[pane];
+        holder->setFixedWidth(m_widths[pane]);
         auto *layout = new QHBoxLayout(holder);
         layout->setContentsMargins(2, 0, 2, 0);
         layout->setSpacing(3);
@@ -72,8 +72,30 @@ void CSessionStatusBar::ShowNote(const QString &text, int ms)
 
 void CSessionStatusBar::SetPane(int pane, const QString &text)
 {
-    if (pane >= 0 && pane < kPaneCount)
-        m_panes[pane]->setText(text);
+    if (pane < 0 || pane >= kPaneCount)
+        return;
+    m_panes[pane]->setText(text);
+    if (pane == 1) {
+        // A text longer than its pane ("Reconnecting (12)") borrows the room from pane 0
+        // while it shows, instead of being cut off.
+        const QMargins margins = m_panes[1]->parentWidget()->layout()->contentsMargins();
+        const int needed = m_panes[1]->fontMetrics().horizontalAdvance(text) + m_icon->width() +
+                           m_panes[1]->parentWidget()->layout()->spacing() + margins.left() +
+                           margins.right() + 2;
+        const int extra = std::max(0, needed - m_widths[1]);
+        if (extra != m_pane1Extra) {
+            m_pane1Extra = extra;
+            ApplyWidths();
+        }
+    }
+}
+
+void CSessionStatusBar::ApplyWidths()
+{
+    for (int pane = 0; pane < kPaneCount; ++pane) {
+        const int extra = pane == 1 ? m_pane1Extra : pane == 0 ? -m_pane1Extra : 0;
+        m_panes[pane]->parentWidget()->setFixedWidth(std::max(0, m_widths[pane] + extra));
+    }
 }
 
 QString CSessionStatusBar::PaneText(int pane) const
@@ -83,8 +105,10 @@ QString CSessionStatusBar::PaneText(int pane) const
 
 void CSessionStatusBar::SetPaneWidth(int pane, int width)
 {
-    if (pane >= 0 && pane < kPaneCount)
-        m_panes[pane]->parentWidget()->setFixedWidth(std::max(0, width));
+    if (pane < 0 || pane >= kPaneCount)
+        return;
+    m_widths[pane] = std::max(0, width);
+    ApplyWidths();
 }
 
 void CSessionStatusBar::SetLinkIcon(const QIcon &icon)

@@ -31,7 +31,11 @@ signals:
     void cancelRequested();
 
 private:
+    void ApplyWidths();
+
     QLabel *m_panes[kPaneCount] = {};
+    int m_widths[kPaneCount] = {};
+    int m_pane1Extra = 0; // pane 1's text is that much wider than its pane
     QLabel *m_icon = nullptr;
     QWidget *m_busyBox = nullptr;
     QTimer *m_noteTimer = nullptr;

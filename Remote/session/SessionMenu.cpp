@@ -24,5 +24,11 @@ SessionMenuStates MenuStatesFor(SessionState state, bool cancelling)
     }
     if (state == SessionState::Connecting || state == SessionState::Replay || cancelling)
         m.connect.enabled = false;
+    if (state == SessionState::Reconnecting) {
+        // Disconnect gives up; nothing else applies to a link that is not there.
+        m.connect.enabled = false;
+        m.disconnect = {true, false};
+        m.stop.enabled = false;
+    }
     return m;
 }

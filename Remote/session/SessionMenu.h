@@ -17,6 +17,6 @@ struct SessionMenuStates
 };
 
 // While a connect runs (or an abandoned one winds down) the session counts as Disconnected
-// with Connect grayed too: only Cancel, in the status bar, is offered then. A replay offers no
-// session item at all.
+// with Connect grayed too: only Cancel, in the status bar, is offered then. While
+// reconnecting only Disconnect is offered, to give up. A replay offers no session item at all.
 SessionMenuStates MenuStatesFor(SessionState state, bool cancelling);

@@ -9,6 +9,7 @@ enum class SessionState
     Started,      // remote control running, pictures arriving
     LinkLost,     // remote control running, but the instrument no longer answers
     Replay,       // a recording plays instead; no link is ever opened
+    Reconnecting, // remote control running, the link closed and being opened again
 };
 
 // The link is up (Connect done, not yet Disconnect).
@@ -18,8 +19,10 @@ constexpr bool IsLinkUp(SessionState state)
            state == SessionState::LinkLost;
 }
 
-// Remote control runs (Start done, not yet Stop).
+// Remote control runs (Start done, not yet Stop). While reconnecting it still counts as
+// running: the keys stay live (their presses are dropped) and Started follows by itself.
 constexpr bool IsStarted(SessionState state)
 {
-    return state == SessionState::Started || state == SessionState::LinkLost;
+    return state == SessionState::Started || state == SessionState::LinkLost ||
+           state == SessionState::Reconnecting;
 }

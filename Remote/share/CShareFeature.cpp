@@ -26,6 +26,8 @@ QString StateId(SessionState state)
         return QStringLiteral("started");
     case SessionState::LinkLost:
         return QStringLiteral("linkLost");
+    case SessionState::Reconnecting:
+        return QStringLiteral("reconnecting");
     case SessionState::Replay:
         return QStringLiteral("replay");
     }
@@ -145,7 +147,8 @@ void CShareFeature::UpdateStatus()
 CShareServer::KeyOutcome CShareFeature::TakeKey(const std::string &text)
 {
     const SessionState state = m_panel.State();
-    if (state == SessionState::LinkLost)
+    // While the link is lost or being opened again a key would only be dropped.
+    if (state == SessionState::LinkLost || state == SessionState::Reconnecting)
         return CShareServer::KeyOutcome::NoAnswer;
     if (!IsStarted(state))
         return CShareServer::KeyOutcome::NotStarted;

@@ -15,11 +15,11 @@ struct ShareKey
 
 struct ShareStatus
 {
-    QString model;        // as the instrument reported it, empty before it has
-    QString family;       // the panel family, empty when not known
-    QString state;        // disconnected, connecting, connected, started, linkLost, replay
-    QString method;       // "TCP/IP", "IPv6" or "USB"
-    QString address;      // the instrument's address (TCP), empty for USB
+    QString model;   // as the instrument reported it, empty before it has
+    QString family;  // the panel family, empty when not known
+    QString state;   // disconnected, connecting, connected, started, linkLost, reconnecting, replay
+    QString method;  // "TCP/IP", "IPv6" or "USB"
+    QString address; // the instrument's address (TCP), empty for USB
     bool started = false; // keys are taken only while remote control runs
     bool touch = false;   // the instrument takes clicks on its screen
     int screenWidth = 800;

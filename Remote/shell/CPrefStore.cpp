@@ -24,6 +24,9 @@ constexpr const char *kScale = "Connection/Scale";
 constexpr const char *kQuality = "Connection/Quality";
 constexpr const char *kUsbId = "Connection/UsbId";
 constexpr const char *kShareListen = "Connection/ShareListen";
+constexpr const char *kAutoReconnect = "Connection/AutoReconnect";
+constexpr const char *kShowStats = "Connection/ShowStats";
+constexpr const char *kRefresh = "Connection/Refresh";
 
 constexpr const char *kUnsetIPv4 = "0.0.0.0";
 // Texts are read into a 256-byte buffer including its terminator; longer ones do not read.
@@ -396,6 +399,53 @@ void CPrefStore::WriteFlag(const char *name, bool on)
     m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + QLatin1String(name),
                          on ? 1 : 0);
     m_settings->sync();
+}
+
+int CPrefStore::ReadChoice(const char *key, int lo, int hi, int fallback) const
+{
+    int value = 0;
+    if (!Exists() || !ReadNumber(m_settings->value(QLatin1String(key)), value) || value < lo ||
+        value > hi)
+        return fallback;
+    return value;
+}
+
+void CPrefStore::WriteChoice(const char *key, int value)
+{
+    if (!Exists())
+        return;
+    m_settings->setValue(QLatin1String(key), value);
+    m_settings->sync();
+}
+
+bool CPrefStore::ReadAutoReconnect() const
+{
+    return ReadChoice(kAutoReconnect, 0, 1, 1) == 1;
+}
+
+void CPrefStore::WriteAutoReconnect(bool on)
+{
+    WriteChoice(kAutoReconnect, on ? 1 : 0);
+}
+
+bool CPrefStore::ReadShowStats() const
+{
+    return ReadChoice(kShowStats, 0, 1, 0) == 1;
+}
+
+void CPrefStore::WriteShowStats(bool on)
+{
+    WriteChoice(kShowStats, on ? 1 : 0);
+}
+
+int CPrefStore::ReadRefresh() const
+{
+    return ReadChoice(kRefresh, 0, 1, 0);
+}
+
+void CPrefStore::WriteRefresh(int mode)
+{
+    WriteChoice(kRefresh, mode == 1 ? 1 : 0);
 }
 
 QString CPrefStore::ReadIPv6()

@@ -72,6 +72,15 @@ public:
     bool ReadStayOnTop() const { return ReadFlag(kStayOnTop); }
     void WriteStayOnTop(bool on) { WriteFlag(kStayOnTop, on); }
 
+    // The session comforts. A value that is missing or not one of those allowed gives the
+    // default; like the quality, a value is written only while the store exists.
+    bool ReadAutoReconnect() const; // "AutoReconnect": 1 (default) or 0
+    void WriteAutoReconnect(bool on);
+    bool ReadShowStats() const; // "ShowStats": 0 (default) or 1
+    void WriteShowStats(bool on);
+    int ReadRefresh() const; // "Refresh": 0 Standard (default), 1 After Keys
+    void WriteRefresh(int mode);
+
     // "IPV6" read afresh for the Communication dialog; kDefaultIPv6 when absent.
     QString ReadIPv6();
 
@@ -90,6 +99,9 @@ private:
     // object, every read gives the defaults and nothing is written, so that the file stays
     // exactly as it is.
     QSettings *Settings() const;
+    // One whole number of the group in lo..hi, else `fallback`; nothing is repaired.
+    int ReadChoice(const char *key, int lo, int hi, int fallback) const;
+    void WriteChoice(const char *key, int value);
 
     QString m_path;                 // the store's file; empty for the registry
     mutable QByteArray m_fileBytes; // its content as last checked

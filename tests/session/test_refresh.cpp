@@ -71,6 +71,8 @@ TEST(Refresh, DisconnectDuringATransferDrawsNothing)
 TEST(Refresh, UsbPicturesAndAFailedKeySendDisconnects)
 {
     PanelHarness h;
+    // Without the automatic reconnect, which would take over here.
+    h.Preset("AutoReconnect", 0);
     h.Open(2);
     ASSERT_TRUE(h.Connect());
     ASSERT_NE(h.usb, nullptr);

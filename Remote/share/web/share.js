@@ -14,6 +14,7 @@
     connected: 'Connected, stopped',
     started: 'Live',
     linkLost: 'No answer',
+    reconnecting: 'Reconnecting',
     replay: 'Replay',
   };
 

@@ -18,7 +18,28 @@ struct AppOptions
     QString share;
     // A recording to play in the panel of the family it came from; no link is opened.
     QString replay;
+    // --connect: connect at once to this instrument, for this run only (the stored settings
+    // stay as they are). Method 0: no --connect; 1 TCP/IP, 2 USB, 3 TCP/IP over IPv6.
+    int connectMethod = 0;
+    QString connectHost;     // host name or address; for USB the ids "vvvv:pppp[,vvvv:pppp]"
+    quint16 connectPort = 0; // 0: the instrument's own port
+    // --start: start remote control once connected.
+    bool start = false;
 };
+
+// Where --connect goes.
+struct ConnectTarget
+{
+    int method = 0;
+    QString host;
+    quint16 port = 0;
+};
+
+// `address` as --connect takes it for `method` ("tcp", "tcp6", "usb", or empty: IPv6 when
+// the address is an IPv6 one, else TCP/IP): ADDRESS[:PORT] with an IPv4 address or a host
+// name, [IPV6]:PORT or a bare IPv6 address, or USB ids. False with `error` set otherwise.
+bool ParseConnectTarget(const QString &address, const QString &method, ConnectTarget &target,
+                        QString &error);
 
 enum class ParseOutcome
 {

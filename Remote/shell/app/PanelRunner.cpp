@@ -11,6 +11,7 @@
 #include "CSessionPresenter.h"
 #include "CShareFeature.h"
 #include "CSimServer.h"
+#include "ComfortFeatures.h"
 #include "Families.h"
 #include "LkModelTable.h"
 #include "SessionIds.h"
@@ -34,14 +35,17 @@ constexpr int kMethodTcpIPv4 = 1;
 // How often the automatic connect is checked for its end.
 constexpr int kConnectPollMs = 50;
 
-// During the automatic connect of a simulated run the "Connected" box would only stand
-// between the operator and the live screen; every later message is shown as usual.
-class CSimulatePresenter : public CSessionPresenter
+constexpr const char *kConnectedMessage = "Connected";
+
+// During the automatic connect of a simulated run or of --connect the "Connected" box would
+// only stand between the operator and the live screen; every other message, and every later
+// one, is shown as usual.
+class CAutoConnectPresenter : public CSessionPresenter
 {
 public:
     void Message(QWidget *parent, const QString &text) override
     {
-        if (!m_quiet)
+        if (!m_quiet || text != QLatin1String(kConnectedMessage))
             CSessionPresenter::Message(parent, text);
     }
     void SetQuiet(bool quiet) { m_quiet = quiet; }
@@ -61,7 +65,8 @@ std::unique_ptr<CPrefStore> MakeScratchStore(const QTemporaryDir &dir)
         // read here either.
         const CPrefStore native;
         QSettings scratch(path, QSettings::IniFormat);
-        for (const char *name : {"Scale", "Quality", "DigitRowAsKeypad", "StayOnTop"}) {
+        for (const char *name : {"Scale", "Quality", "DigitRowAsKeypad", "StayOnTop",
+                                 "AutoReconnect", "ShowStats", "Refresh"}) {
             const QVariant value = native.StoredValue(QLatin1String(name));
             if (value.isValid())
                 scratch.setValue(QStringLiteral("Connection/") + QLatin1String(name), value);
@@ -115,20 +120,20 @@ CShareFeature *AddShareFeature(CRemoteDlg &panel, const FamilyInfo &info)
     return raw;
 }
 
-// Connect, then Start once the connect has ended well; a failed connect has already been
-// shown to the operator and leaves the panel as it is.
-void ConnectAndStart(CRemoteDlg &panel, CSimulatePresenter &presenter)
+// Connect, then (when asked) Start once the connect has ended well; a failed connect has
+// already been shown to the operator and leaves the panel as it is.
+void ConnectAndStart(CRemoteDlg &panel, CAutoConnectPresenter &presenter, bool start)
 {
     panel.OnCommand(ids::IDC_CONNECT);
     auto *timer = new QTimer(&panel);
     timer->setInterval(kConnectPollMs);
-    QObject::connect(timer, &QTimer::timeout, &panel, [&panel, &presenter, timer] {
+    QObject::connect(timer, &QTimer::timeout, &panel, [&panel, &presenter, timer, start] {
         if (panel.IsConnectRunning())
             return;
         timer->stop();
         timer->deleteLater();
         presenter.SetQuiet(false);
-        if (panel.IsControlEnabled(ids::IDC_START))
+        if (start && panel.IsControlEnabled(ids::IDC_START))
             panel.OnCommand(ids::IDC_START);
     });
     timer->start();
@@ -152,7 +157,7 @@ int RunPanel(int family, const AppOptions &options)
     std::unique_ptr<CSimServer> sim;
     std::unique_ptr<QTemporaryDir> scratchDir;
     std::unique_ptr<CPrefStore> scratchStore;
-    CSimulatePresenter presenter;
+    CAutoConnectPresenter presenter;
     if (options.simulate) {
         const std::string model = options.simModel.isEmpty() ? std::string(info.simModel)
                                                              : options.simModel.toStdString();
@@ -174,24 +179,30 @@ int RunPanel(int family, const AppOptions &options)
         scratchStore = MakeScratchStore(*scratchDir);
     }
 
+    const bool connectNow = options.connectMethod != 0;
     std::unique_ptr<CRemoteDlg> panel =
-        MakePanel(family, scratchStore.get(), options.simulate ? &presenter : nullptr);
+        MakePanel(family, scratchStore.get(), sim || connectNow ? &presenter : nullptr);
     if (const QString folder = LogFolderFor(options); !folder.isEmpty())
         panel->SetLogFolder(folder);
     // Their menu items follow the panel's own, in this order.
     panel->AddFeature(std::make_unique<CCaptureFeature>(*panel, family));
-    if (sim) {
-        const auto port = static_cast<std::uint16_t>(sim->Port());
-        panel->SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+    AddComfortFeatures(*panel);
+    const auto linkPort = sim ? static_cast<std::uint16_t>(sim->Port()) : options.connectPort;
+    if (linkPort)
+        panel->SetLinkSetup([linkPort](CDevComm &link) { link.SetPort(linkPort); });
+    if (sim || connectNow) {
         // Once the window is up and its own initialisation has run.
-        QTimer::singleShot(0, panel.get(),
-                           [p = panel.get(), &presenter] { ConnectAndStart(*p, presenter); });
+        QTimer::singleShot(0, panel.get(), [p = panel.get(), &presenter, &options, connectNow] {
+            ConnectAndStart(*p, presenter, !connectNow || options.start);
+        });
     }
     CShareFeature *share = AddShareFeature(*panel, info);
     panel->AddFeature(std::make_unique<CRoomFeature>(
         *panel, info.panel == PanelKind::LK ? KeyTable::Lk : KeyTable::Kkc));
     // Its controls exist before the window is shown, so they show with it.
     panel->OnInitDialog();
+    if (connectNow)
+        panel->SetConnectionForRun(options.connectMethod, options.connectHost);
     if (!options.share.isEmpty()) {
         QHostAddress address;
         quint16 port = 0;
