@@ -76,6 +76,31 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
         out = args[++i];
         return true;
     };
+    // A whole number from lo to hi as the option's value ("bad <what>: ..." otherwise).
+    auto number = [&](const std::string &option, long lo, long hi, const char *what, int &out) {
+        std::string v;
+        long n = 0;
+        if (!value(option, v))
+            return false;
+        if (!ParseInt(v, lo, hi, n)) {
+            error = std::string("bad ") + what + ": " + v;
+            return false;
+        }
+        out = static_cast<int>(n);
+        return true;
+    };
+    // A value that must not be empty (`emptyError` otherwise).
+    auto nonEmpty = [&](const std::string &option, const char *emptyError, std::string &out) {
+        std::string v;
+        if (!value(option, v))
+            return false;
+        if (v.empty()) {
+            error = emptyError;
+            return false;
+        }
+        out = v;
+        return true;
+    };
 
     // Options of the link come before the command.
     for (; i < args.size(); ++i) {
@@ -99,13 +124,8 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
                 return false;
             }
         } else if (arg == "--host") {
-            if (!value(arg, v))
+            if (!nonEmpty(arg, "empty host", options.host))
                 return false;
-            if (v.empty()) {
-                error = "empty host";
-                return false;
-            }
-            options.host = v;
         } else if (arg == "--port") {
             long port = 0;
             if (!value(arg, v))
@@ -175,32 +195,15 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
         options.command = CliCommand::Watch;
         for (; i < args.size(); ++i) {
             const std::string &arg = args[i];
-            std::string v;
-            long n = 0;
             if (arg == "-n") {
-                if (!value(arg, v))
+                if (!number(arg, 1, 1000000, "count", options.count))
                     return false;
-                if (!ParseInt(v, 1, 1000000, n)) {
-                    error = "bad count: " + v;
-                    return false;
-                }
-                options.count = static_cast<int>(n);
             } else if (arg == "--interval") {
-                if (!value(arg, v))
+                if (!number(arg, 0, 3600000, "interval", options.intervalMs))
                     return false;
-                if (!ParseInt(v, 0, 3600000, n)) {
-                    error = "bad interval: " + v;
-                    return false;
-                }
-                options.intervalMs = static_cast<int>(n);
             } else if (arg == "--out") {
-                if (!value(arg, v))
+                if (!nonEmpty(arg, "empty output folder", options.outDir))
                     return false;
-                if (v.empty()) {
-                    error = "empty output folder";
-                    return false;
-                }
-                options.outDir = v;
             } else if (arg == "--reconnect") {
                 options.reconnect = true;
             } else {
@@ -212,26 +215,14 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
         options.command = CliCommand::Serve;
         for (; i < args.size(); ++i) {
             const std::string &arg = args[i];
-            std::string v;
-            long n = 0;
             if (arg == "--listen") {
-                if (!value(arg, v))
+                if (!nonEmpty(arg, "empty listen address", options.listen))
                     return false;
-                if (v.empty()) {
-                    error = "empty listen address";
-                    return false;
-                }
-                options.listen = v;
             } else if (arg == "--allow-control") {
                 options.allowControl = true;
             } else if (arg == "--interval") {
-                if (!value(arg, v))
+                if (!number(arg, 0, 3600000, "interval", options.intervalMs))
                     return false;
-                if (!ParseInt(v, 0, 3600000, n)) {
-                    error = "bad interval: " + v;
-                    return false;
-                }
-                options.intervalMs = static_cast<int>(n);
             } else {
                 error = "unknown serve argument: " + arg;
                 return false;
@@ -249,34 +240,17 @@ bool ParseCliOptions(const std::vector<std::string> &args, CliOptions &options, 
         bool timed = false;
         for (; i < args.size(); ++i) {
             const std::string &arg = args[i];
-            std::string v;
-            long n = 0;
             if (arg == "-n") {
-                if (!value(arg, v))
+                if (!number(arg, 1, 1000000, "count", options.count))
                     return false;
-                if (!ParseInt(v, 1, 1000000, n)) {
-                    error = "bad count: " + v;
-                    return false;
-                }
-                options.count = static_cast<int>(n);
                 counted = true;
             } else if (arg == "--seconds") {
-                if (!value(arg, v))
+                if (!number(arg, 1, 7 * 24 * 3600, "seconds", options.seconds))
                     return false;
-                if (!ParseInt(v, 1, 7 * 24 * 3600, n)) {
-                    error = "bad seconds: " + v;
-                    return false;
-                }
-                options.seconds = static_cast<int>(n);
                 timed = true;
             } else if (arg == "--interval") {
-                if (!value(arg, v))
+                if (!number(arg, 0, 3600000, "interval", options.intervalMs))
                     return false;
-                if (!ParseInt(v, 0, 3600000, n)) {
-                    error = "bad interval: " + v;
-                    return false;
-                }
-                options.intervalMs = static_cast<int>(n);
             } else {
                 error = "unknown record argument: " + arg;
                 return false;
