@@ -438,7 +438,7 @@ protected:
         ASSERT_EQ(link.ConnectTcp(), 1);
         ASSERT_TRUE(peer.WaitForConnections(1));
     }
-    void TearDown() override { klr::SetDiagnosticSink({}); }
+    ~RegressStaleReply() override { klr::SetDiagnosticSink({}); }
 
     Bytes Fetch()
     {

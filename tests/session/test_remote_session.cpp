@@ -103,7 +103,7 @@ TEST(RemoteSession, ConnectStartStopDisconnectBySignals)
     EXPECT_FALSE(rig.session->Link().IsConnected());
 }
 
-TEST(RemoteSession, GoesWhileATransferRunsWithoutATearDownCall)
+TEST(RemoteSession, GoesWhileATransferRunsWithNothingCalledBeforeItsDestructor)
 {
     SessionRig rig;
     ASSERT_TRUE(rig.Open());

@@ -61,7 +61,7 @@ protected:
         ASSERT_TRUE(QDir().mkpath(m_dir.filePath("log")));
         ASSERT_TRUE(CLog::Instance().OpenIn(m_dir.filePath("log")));
     }
-    void TearDown() override { CLog::Instance().Close(); }
+    ~RegressHostileSettingsFile() override { CLog::Instance().Close(); }
 
     QString Path() const { return m_dir.filePath("KLRemote.conf"); }
 

@@ -31,7 +31,7 @@ protected:
         m_now = At(2024, 3, 5, 7, 8, 9);
         CLog::Instance().SetTimeSource([this] { return m_now; });
     }
-    void TearDown() override
+    ~LogTest() override
     {
         CLog::Instance().Close();
         CLog::Instance().SetTimeSource(nullptr);
