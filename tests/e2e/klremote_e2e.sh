@@ -184,6 +184,19 @@ finish_panel() {
     ((status == 0)) || fail "klremote ended with status $status"
 }
 
+# Presses KEY in the window titled like TITLE and expects the program to end with STATUS.
+answer_and_expect_end() { # title key status what
+    local box status=0
+    box=$(wait_window "$1")
+    xdotool windowfocus "$box" 2>/dev/null || true
+    sleep 0.3
+    xdotool key --clearmodifiers "$2"
+    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "$4 did not end the program"
+    wait "$app_pid" || status=$?
+    app_pid=""
+    ((status == $3)) || fail "$4: klremote ended with status $status"
+}
+
 no_store_written() {
     [[ ! -e "$XDG_CONFIG_HOME/Quorvex" ]] || fail "the settings store was written: $(ls -R "$XDG_CONFIG_HOME")"
 }
@@ -253,15 +266,7 @@ enter)
 exit)
     "$exe" --log-dir "$log_dir" >"$out" 2>&1 &
     app_pid=$!
-    dlg=$(wait_window "^Select Model$")
-    xdotool windowfocus "$dlg" 2>/dev/null || true
-    sleep 0.3
-    xdotool key --clearmodifiers Escape
-    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "Escape did not end the program"
-    status=0
-    wait "$app_pid" || status=$?
-    app_pid=""
-    ((status == 0)) || fail "klremote ended with status $status"
+    answer_and_expect_end "^Select Model$" Escape 0 "Escape"
     [[ -z "$(ls -A "$log_dir" 2>/dev/null)" ]] || fail "a log was written: $(ls "$log_dir")"
     no_store_written
     ;;
@@ -342,15 +347,7 @@ replay)
     printf 'not a recording' >"$work/foreign.mkv"
     "$exe" --replay "$work/foreign.mkv" --log-dir "$log_dir" >"$out" 2>&1 &
     app_pid=$!
-    box=$(wait_window "^KLRemote$")
-    xdotool windowfocus "$box" 2>/dev/null || true
-    sleep 0.3
-    xdotool key --clearmodifiers Return
-    wait_until 20 bash -c "! kill -0 $app_pid 2>/dev/null" || fail "the refused replay did not end"
-    status=0
-    wait "$app_pid" || status=$?
-    app_pid=""
-    ((status == 1)) || fail "the refused replay ended with status $status"
+    answer_and_expect_end "^KLRemote$" Return 1 "the refused replay"
     grep -qF "Cannot replay foreign.mkv: it is not a Matroska file" "$out" ||
         fail "the refusal gave no reason"
     ;;
