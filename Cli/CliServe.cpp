@@ -47,8 +47,7 @@ ShareStatus StatusOf(const CCliSession &session, const CliOptions &options)
     ShareStatus status;
     const std::string &model = session.Identification();
     status.model = QString::fromStdString(model);
-    status.state = QStringLiteral("started");
-    status.started = true;
+    status.state = SessionState::Started;
     switch (options.method) {
     case ConnMethod::TcpIPv4:
         status.method = QStringLiteral("TCP/IP");
@@ -139,7 +138,7 @@ private:
             return;
         m_lost = lost;
         ShareStatus status = m_status;
-        status.state = QString::fromLatin1(lost ? "linkLost" : "started");
+        status.state = lost ? SessionState::LinkLost : SessionState::Started;
         const QString line = lost ? QString::fromLatin1(kLogLost).arg(QString::fromStdString(error))
                                   : QString::fromLatin1(kLogBack);
         OnServerThread([server = &m_server, status, line] {

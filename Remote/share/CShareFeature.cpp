@@ -13,27 +13,6 @@ namespace {
 
 constexpr const char *kMenuText = "Share in Browser...";
 
-QString StateId(SessionState state)
-{
-    switch (state) {
-    case SessionState::Disconnected:
-        return QStringLiteral("disconnected");
-    case SessionState::Connecting:
-        return QStringLiteral("connecting");
-    case SessionState::Connected:
-        return QStringLiteral("connected");
-    case SessionState::Started:
-        return QStringLiteral("started");
-    case SessionState::LinkLost:
-        return QStringLiteral("linkLost");
-    case SessionState::Reconnecting:
-        return QStringLiteral("reconnecting");
-    case SessionState::Replay:
-        return QStringLiteral("replay");
-    }
-    return {};
-}
-
 } // namespace
 
 CShareFeature::CShareFeature(CRemoteDlg &panel, ShareProfile profile, CPrefStore *store)
@@ -117,12 +96,10 @@ QString CShareFeature::LastListen() const
 void CShareFeature::UpdateStatus()
 {
     const CRemoteSession &session = m_panel.Session();
-    const SessionState state = session.State();
     ShareStatus status;
     status.model = m_model;
     status.family = m_profile.family;
-    status.state = StateId(state);
-    status.started = IsStarted(state);
+    status.state = session.State();
     status.touch = m_profile.acceptsTouch && m_profile.acceptsTouch();
     switch (session.m_nConnMethod) {
     case 1:
