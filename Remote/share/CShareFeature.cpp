@@ -129,7 +129,10 @@ CShareServer::KeyOutcome CShareFeature::TakeKey(const std::string &text)
         return CShareServer::KeyOutcome::NoAnswer;
     if (!IsStarted(state))
         return CShareServer::KeyOutcome::NotStarted;
-    // The panel's own key path: its logging, spacing and variant rules apply as to a click.
-    m_panel.SendKeyCommand(text);
+    // The panel's own key path (its keys and knob reach the session the same way): its
+    // logging, spacing and variant rules apply as to a click. A key it refuses, as when its
+    // queue is full, is not reported as queued.
+    if (!m_panel.Session().SendKeyCommand(text))
+        return CShareServer::KeyOutcome::NoAnswer;
     return CShareServer::KeyOutcome::Queued;
 }
