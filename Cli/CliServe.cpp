@@ -48,19 +48,9 @@ ShareStatus StatusOf(const CCliSession &session, const CliOptions &options)
     const std::string &model = session.Identification();
     status.model = QString::fromStdString(model);
     status.state = SessionState::Started;
-    switch (options.method) {
-    case ConnMethod::TcpIPv4:
-        status.method = QStringLiteral("TCP/IP");
+    status.method = options.method;
+    if (IsTcp(options.method))
         status.address = QString::fromStdString(options.host);
-        break;
-    case ConnMethod::TcpIPv6:
-        status.method = QStringLiteral("IPv6");
-        status.address = QString::fromStdString(options.host);
-        break;
-    case ConnMethod::Usb:
-        status.method = QStringLiteral("USB");
-        break;
-    }
     return status;
 }
 

@@ -101,19 +101,11 @@ void CShareFeature::UpdateStatus()
     status.family = m_profile.family;
     status.state = session.State();
     status.touch = m_profile.acceptsTouch && m_profile.acceptsTouch();
-    switch (session.m_nConnMethod) {
-    case 1:
-        status.method = QStringLiteral("TCP/IP");
+    status.method = ConnMethodFromInt(session.m_nConnMethod).value_or(ConnMethod::Usb);
+    if (status.method == ConnMethod::TcpIPv4)
         status.address = session.m_strIPv4;
-        break;
-    case 3:
-        status.method = QStringLiteral("IPv6");
+    else if (status.method == ConnMethod::TcpIPv6)
         status.address = session.m_strIPv6;
-        break;
-    default:
-        status.method = QStringLiteral("USB");
-        break;
-    }
     const QSize screen = m_panel.Profile().screenSize;
     status.screenWidth = screen.width();
     status.screenHeight = screen.height();

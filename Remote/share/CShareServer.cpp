@@ -113,6 +113,19 @@ QString StateName(SessionState state)
     return {};
 }
 
+QString MethodName(ConnMethod method)
+{
+    switch (method) {
+    case ConnMethod::TcpIPv4:
+        return QStringLiteral("TCP/IP");
+    case ConnMethod::TcpIPv6:
+        return QStringLiteral("IPv6");
+    case ConnMethod::Usb:
+        break;
+    }
+    return QStringLiteral("USB");
+}
+
 QString Peer(const QHostAddress &address)
 {
     return address.toString();
@@ -576,7 +589,7 @@ QJsonObject CShareServer::Info() const
         {QStringLiteral("model"), m_status.model},
         {QStringLiteral("family"), m_status.family},
         {QStringLiteral("state"), StateName(m_status.state)},
-        {QStringLiteral("method"), m_status.method},
+        {QStringLiteral("method"), MethodName(m_status.method)},
         {QStringLiteral("address"), m_status.address},
         {QStringLiteral("pictures"), qint64(m_pictures)},
         {QStringLiteral("viewers"), ViewerCount()},

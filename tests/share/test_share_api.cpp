@@ -43,7 +43,7 @@ struct Fixture
         status.model = "KL535C";
         status.family = "530C Series";
         status.state = SessionState::Started;
-        status.method = "TCP/IP";
+        status.method = ConnMethod::TcpIPv4;
         status.address = "192.168.1.50";
         status.touch = true;
         status.keys = {{"Mode", "KEYP:MODE"}, {"1", "KEYP:NUM1"}};
