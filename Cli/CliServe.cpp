@@ -47,21 +47,10 @@ ShareStatus StatusOf(const CCliSession &session, const CliOptions &options)
     ShareStatus status;
     const std::string &model = session.Identification();
     status.model = QString::fromStdString(model);
-    status.state = QStringLiteral("started");
-    status.started = true;
-    switch (options.method) {
-    case ConnMethod::TcpIPv4:
-        status.method = QStringLiteral("TCP/IP");
+    status.state = SessionState::Started;
+    status.method = options.method;
+    if (IsTcp(options.method))
         status.address = QString::fromStdString(options.host);
-        break;
-    case ConnMethod::TcpIPv6:
-        status.method = QStringLiteral("IPv6");
-        status.address = QString::fromStdString(options.host);
-        break;
-    case ConnMethod::Usb:
-        status.method = QStringLiteral("USB");
-        break;
-    }
     return status;
 }
 
@@ -139,7 +128,7 @@ private:
             return;
         m_lost = lost;
         ShareStatus status = m_status;
-        status.state = QString::fromLatin1(lost ? "linkLost" : "started");
+        status.state = lost ? SessionState::LinkLost : SessionState::Started;
         const QString line = lost ? QString::fromLatin1(kLogLost).arg(QString::fromStdString(error))
                                   : QString::fromLatin1(kLogBack);
         OnServerThread([server = &m_server, status, line] {

@@ -517,21 +517,21 @@ QString CRemoteSession::ImageFolder() const
 // ----------------------------------------------------------------------------------------
 // Key commands
 
-void CRemoteSession::SendKeyCommand(const std::string &command)
+bool CRemoteSession::SendKeyCommand(const std::string &command)
 {
     if (!m_keySender || m_state == SessionState::Connecting)
-        return;
+        return false;
     std::string text =
         m_profile.longRightStep && command == kKnobRightShort ? std::string(kKnobRight) : command;
     if (m_state == SessionState::LinkLost) {
         Log(QString::asprintf(kLogNotSent, text.c_str()));
-        return;
+        return false;
     }
     // Never kept for later: a key meant for a screen the operator saw then would act on
     // whatever the instrument shows once it is back.
     if (m_state == SessionState::Reconnecting) {
         Log(QString::asprintf(kLogKeyWhileReconnecting, text.c_str()));
-        return;
+        return false;
     }
     if (!m_profile.logLineFeed)
         Log(QString::fromStdString(text));
@@ -541,7 +541,9 @@ void CRemoteSession::SendKeyCommand(const std::string &command)
     if (!m_keySender->Post(text, m_profile.keySpacingMs)) {
         text.pop_back();
         Log(QString::asprintf(kLogKeyRefused, int(CKeySender::kMaxQueued), text.c_str()));
+        return false;
     }
+    return true;
 }
 
 void CRemoteSession::SetQuality(int quality)

@@ -101,8 +101,9 @@ public:
     void Disconnect();
     void Start();
     void Stop();
-    // Queues one key-command text for the instrument (the line feed is added here).
-    void SendKeyCommand(const std::string &text);
+    // Queues one key-command text for the instrument (the line feed is added here); false
+    // when it does not leave (not connected, link lost or being reopened, queue full).
+    bool SendKeyCommand(const std::string &text);
     // Sends the quality text and keeps the choice.
     void SetQuality(int quality);
     // The Communication dialog's result: applies from the next Connect.

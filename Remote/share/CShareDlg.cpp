@@ -127,9 +127,7 @@ void CShareDlg::OnStartStop()
     m_error.clear();
     QHostAddress address;
     const QString text = m_address->currentText().trimmed();
-    if (text == QLatin1String("localhost"))
-        address = QHostAddress(QHostAddress::LocalHost);
-    else if (!address.setAddress(text))
+    if (!share::ParseHost(text, address))
         m_error = QString::fromLatin1(kBadAddress).arg(text);
     QString error;
     if (m_error.isEmpty() && !m_feature.Start(address, quint16(m_port->value()), error))

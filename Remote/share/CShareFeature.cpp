@@ -13,27 +13,6 @@ namespace {
 
 constexpr const char *kMenuText = "Share in Browser...";
 
-QString StateId(SessionState state)
-{
-    switch (state) {
-    case SessionState::Disconnected:
-        return QStringLiteral("disconnected");
-    case SessionState::Connecting:
-        return QStringLiteral("connecting");
-    case SessionState::Connected:
-        return QStringLiteral("connected");
-    case SessionState::Started:
-        return QStringLiteral("started");
-    case SessionState::LinkLost:
-        return QStringLiteral("linkLost");
-    case SessionState::Reconnecting:
-        return QStringLiteral("reconnecting");
-    case SessionState::Replay:
-        return QStringLiteral("replay");
-    }
-    return {};
-}
-
 } // namespace
 
 CShareFeature::CShareFeature(CRemoteDlg &panel, ShareProfile profile, CPrefStore *store)
@@ -117,26 +96,16 @@ QString CShareFeature::LastListen() const
 void CShareFeature::UpdateStatus()
 {
     const CRemoteSession &session = m_panel.Session();
-    const SessionState state = session.State();
     ShareStatus status;
     status.model = m_model;
     status.family = m_profile.family;
-    status.state = StateId(state);
-    status.started = IsStarted(state);
+    status.state = session.State();
     status.touch = m_profile.acceptsTouch && m_profile.acceptsTouch();
-    switch (session.m_nConnMethod) {
-    case 1:
-        status.method = QStringLiteral("TCP/IP");
+    status.method = ConnMethodFromInt(session.m_nConnMethod).value_or(ConnMethod::Usb);
+    if (status.method == ConnMethod::TcpIPv4)
         status.address = session.m_strIPv4;
-        break;
-    case 3:
-        status.method = QStringLiteral("IPv6");
+    else if (status.method == ConnMethod::TcpIPv6)
         status.address = session.m_strIPv6;
-        break;
-    default:
-        status.method = QStringLiteral("USB");
-        break;
-    }
     const QSize screen = m_panel.Profile().screenSize;
     status.screenWidth = screen.width();
     status.screenHeight = screen.height();
@@ -152,7 +121,10 @@ CShareServer::KeyOutcome CShareFeature::TakeKey(const std::string &text)
         return CShareServer::KeyOutcome::NoAnswer;
     if (!IsStarted(state))
         return CShareServer::KeyOutcome::NotStarted;
-    // The panel's own key path: its logging, spacing and variant rules apply as to a click.
-    m_panel.SendKeyCommand(text);
+    // The panel's own key path (its keys and knob reach the session the same way): its
+    // logging, spacing and variant rules apply as to a click. A key it refuses, as when its
+    // queue is full, is not reported as queued.
+    if (!m_panel.Session().SendKeyCommand(text))
+        return CShareServer::KeyOutcome::NoAnswer;
     return CShareServer::KeyOutcome::Queued;
 }

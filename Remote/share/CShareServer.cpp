@@ -91,6 +91,41 @@ QHttpServerResponse Text(const char *text, QHttpServerResponse::StatusCode statu
                                status);
 }
 
+// The state as /api/info and the page name it.
+QString StateName(SessionState state)
+{
+    switch (state) {
+    case SessionState::Disconnected:
+        return QStringLiteral("disconnected");
+    case SessionState::Connecting:
+        return QStringLiteral("connecting");
+    case SessionState::Connected:
+        return QStringLiteral("connected");
+    case SessionState::Started:
+        return QStringLiteral("started");
+    case SessionState::LinkLost:
+        return QStringLiteral("linkLost");
+    case SessionState::Reconnecting:
+        return QStringLiteral("reconnecting");
+    case SessionState::Replay:
+        return QStringLiteral("replay");
+    }
+    return {};
+}
+
+QString MethodName(ConnMethod method)
+{
+    switch (method) {
+    case ConnMethod::TcpIPv4:
+        return QStringLiteral("TCP/IP");
+    case ConnMethod::TcpIPv6:
+        return QStringLiteral("IPv6");
+    case ConnMethod::Usb:
+        break;
+    }
+    return QStringLiteral("USB");
+}
+
 QString Peer(const QHostAddress &address)
 {
     return address.toString();
@@ -553,14 +588,14 @@ QJsonObject CShareServer::Info() const
     return QJsonObject{
         {QStringLiteral("model"), m_status.model},
         {QStringLiteral("family"), m_status.family},
-        {QStringLiteral("state"), m_status.state},
-        {QStringLiteral("method"), m_status.method},
+        {QStringLiteral("state"), StateName(m_status.state)},
+        {QStringLiteral("method"), MethodName(m_status.method)},
         {QStringLiteral("address"), m_status.address},
         {QStringLiteral("pictures"), qint64(m_pictures)},
         {QStringLiteral("viewers"), ViewerCount()},
         {QStringLiteral("maxViewers"), share::kMaxViewers},
         {QStringLiteral("control"), m_control},
-        {QStringLiteral("started"), m_status.started},
+        {QStringLiteral("started"), IsStarted(m_status.state)},
         {QStringLiteral("touch"), m_status.touch},
         {QStringLiteral("screen"), QJsonObject{{QStringLiteral("width"), m_status.screenWidth},
                                                {QStringLiteral("height"), m_status.screenHeight}}},

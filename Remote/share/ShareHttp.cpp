@@ -259,6 +259,15 @@ QByteArray QueryValue(QByteArrayView query, QByteArrayView name)
     return {};
 }
 
+bool ParseHost(const QString &text, QHostAddress &address)
+{
+    if (text == QLatin1String("localhost")) {
+        address = QHostAddress(QHostAddress::LocalHost);
+        return true;
+    }
+    return address.setAddress(text);
+}
+
 bool ParseListen(const QString &text, QHostAddress &address, quint16 &port, QString &error)
 {
     const QString given = text.trimmed();
@@ -287,9 +296,7 @@ bool ParseListen(const QString &text, QHostAddress &address, quint16 &port, QStr
         return false;
     }
     QHostAddress parsed(QHostAddress::LocalHost);
-    if (host == QLatin1String("localhost")) {
-        parsed = QHostAddress(QHostAddress::LocalHost);
-    } else if (!host.isEmpty() && !parsed.setAddress(host)) {
+    if (!host.isEmpty() && !ParseHost(host, parsed)) {
         error = QStringLiteral("not a numeric address: '%1'").arg(host);
         return false;
     }

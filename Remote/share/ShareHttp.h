@@ -81,6 +81,8 @@ bool TokenMatches(const QString &expected, QByteArrayView offered);
 // The value of `name` in a query string ("a=1&token=..."), undecoded; empty when absent.
 QByteArray QueryValue(QByteArrayView query, QByteArrayView name);
 
+// A numeric address or "localhost" (127.0.0.1); false for anything else, the empty text too.
+bool ParseHost(const QString &text, QHostAddress &address);
 // "[ADDRESS:]PORT": "8080", "0.0.0.0:8080", "192.168.1.20:8080", "[::1]:8080", "localhost:8080".
 // Without an address the share listens on 127.0.0.1. Port 0 takes a free port. False with
 // `error` set when the text is none of these.

@@ -42,10 +42,9 @@ struct Fixture
         ShareStatus status;
         status.model = "KL535C";
         status.family = "530C Series";
-        status.state = "started";
-        status.method = "TCP/IP";
+        status.state = SessionState::Started;
+        status.method = ConnMethod::TcpIPv4;
         status.address = "192.168.1.50";
-        status.started = true;
         status.touch = true;
         status.keys = {{"Mode", "KEYP:MODE"}, {"1", "KEYP:NUM1"}};
         server.SetStatus(status);
@@ -199,7 +198,7 @@ TEST(ShareServer, EveryViewerGetsTheStatusThenEveryPicture)
     EXPECT_EQ(b.pictures, a.pictures);
     // A status change reaches the viewers as it happens.
     ShareStatus status = f.server.Status();
-    status.state = "linkLost";
+    status.state = SessionState::LinkLost;
     f.server.SetStatus(status);
     ASSERT_TRUE(WaitFor([&] { return Json(a.texts.last().toUtf8())["state"] == "linkLost"; }));
     a.socket.close();

@@ -1,6 +1,7 @@
 // The share as a feature of a real panel against the simulated instrument: the pictures the
 // window received, the session's state, keys from browsers through the panel's key path, the
 // dialog, and the panel's refresh under a crowd of clients.
+#include "CKeySender.h"
 #include "CRemoteDlgKKC.h"
 #include "CRemoteDlgLK.h"
 #include "CShareDlg.h"
@@ -124,6 +125,25 @@ TEST(SharePanel, KeysFromBrowsersTakeThePanelsOwnKeyPath)
     EXPECT_EQ(h.Sent(), (std::vector<std::string>{"KEYP:MODE", "KEYP:NUM1", "KEYP 10,20",
                                                   "KEYP:RIGHT", "KEYP:ESC"}));
     EXPECT_GE(h.LogIndex("KEYP:MODE"), 0);
+}
+
+TEST(RegressShareKeys, AKeyThePanelsFullKeyQueueRefusesIsNotReportedQueued)
+{
+    KkcShared h;
+    h.OpenShared();
+    h.share->SetControlAllowed(true);
+    ASSERT_TRUE(h.Run());
+    // The KKC panel spaces its keys 100 ms apart: a burst fills its queue long before it drains.
+    const quint16 port = h.Port();
+    const QByteArray request = PostRequest(h.KeyTarget(), "KEYP:MODE");
+    const int status = Beside([port, request] {
+        for (std::size_t i = 0; i < 2 * CKeySender::kMaxQueued; ++i) {
+            if (const int s = RawHttp(port, request).status; s != 202)
+                return s;
+        }
+        return 202;
+    });
+    EXPECT_EQ(status, 503);
 }
 
 TEST(SharePanel, TheDialogStartsSharingShowsTheAddressAndCopiesIt)
