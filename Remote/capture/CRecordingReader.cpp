@@ -1,7 +1,5 @@
 #include "CRecordingReader.h"
 
-#include "CImage.h"
-#include "JpegCodec.h"
 #include "LibavSetup.h"
 
 #include <QFile>
@@ -34,14 +32,6 @@ constexpr const char *kErrNoFrames = "it holds no pictures";
 constexpr const char *kErrNotJpeg = "its frames are not JPEG pictures";
 constexpr const char *kErrNoMemory = "out of memory";
 constexpr const char *kErrDamaged = "the file is damaged after frame %1";
-
-bool IsJpegFrame(const std::uint8_t *data, int size)
-{
-    if (size <= 0 || size > capture::kMaxFrameBytes)
-        return false;
-    const jpeg::Layout layout = jpeg::ReadLayout(data, std::size_t(size), CImage::kMaxScans);
-    return layout.soi && layout.frame && !layout.malformed && layout.width > 0 && layout.height > 0;
-}
 
 QString Printable(const char *text, int maxChars)
 {
@@ -204,7 +194,7 @@ bool CRecordingReader::Open(std::unique_ptr<QIODevice> device)
     bool timed = false;
     if (ReadPacket(first, rawMs, timed) != Step::Frame)
         return Refuse(QString::fromLatin1(kErrNoFrames));
-    if (!IsJpegFrame(reinterpret_cast<const std::uint8_t *>(first.constData()), int(first.size())))
+    if (!capture::RecordableLayout(first))
         return Refuse(QString::fromLatin1(kErrNotJpeg));
     m_pending.jpeg = first;
     m_pending.ms = PlaceInTime(rawMs, timed);
@@ -275,8 +265,7 @@ CRecordingReader::Step CRecordingReader::Next(RecordedFrame &frame)
         if (step != Step::Frame)
             return step;
         const qint64 ms = PlaceInTime(rawMs, timed);
-        if (!IsJpegFrame(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                         int(bytes.size()))) {
+        if (!capture::RecordableLayout(bytes)) {
             ++m_skipped;
             continue;
         }
