@@ -1,5 +1,6 @@
 #include "CRecordingReader.h"
 
+#include "CaptureNames.h"
 #include "LibavSetup.h"
 
 #include <QFile>
@@ -32,16 +33,6 @@ constexpr const char *kErrNoFrames = "it holds no pictures";
 constexpr const char *kErrNotJpeg = "its frames are not JPEG pictures";
 constexpr const char *kErrNoMemory = "out of memory";
 constexpr const char *kErrDamaged = "the file is damaged after frame %1";
-
-QString Printable(const char *text, int maxChars)
-{
-    QString out;
-    for (const char *c = text; *c && out.size() < maxChars; ++c) {
-        if (*c >= 0x20 && *c < 0x7F)
-            out += QLatin1Char(*c);
-    }
-    return out.trimmed();
-}
 
 } // namespace
 
@@ -179,9 +170,10 @@ bool CRecordingReader::Open(std::unique_ptr<QIODevice> device)
         return Refuse(QString::fromLatin1(kErrNoFamily));
     m_info.family = familyIndex;
     if (const AVDictionaryEntry *model = av_dict_get(meta, capture::kModelTag, nullptr, 0))
-        m_info.model = Printable(model->value, 64);
+        m_info.model = capture::PrintableText(model->value, 64);
     if (const AVDictionaryEntry *created = av_dict_get(meta, "creation_time", nullptr, 0))
-        m_info.created = QDateTime::fromString(Printable(created->value, 40), Qt::ISODateWithMs);
+        m_info.created =
+            QDateTime::fromString(capture::PrintableText(created->value, 40), Qt::ISODateWithMs);
     m_info.width = m_av->stream->codecpar->width;
     m_info.height = m_av->stream->codecpar->height;
     const std::int64_t duration = m_av->format->duration;
