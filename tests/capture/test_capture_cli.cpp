@@ -3,10 +3,7 @@
 #include "CSimServer.h"
 #include "RecordingProbe.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -99,16 +96,8 @@ TEST(CliRecord, CountedRecordingHoldsTheScreensAsSentAndReplaysInTheirFamily)
     ASSERT_TRUE(reader.Open(path));
     EXPECT_EQ(reader.Info().family, 0);
 
-    if (!QStandardPaths::findExecutable("ffprobe").isEmpty()) {
-        QProcess ffprobe;
-        ffprobe.start("ffprobe",
-                      {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
-        ASSERT_TRUE(ffprobe.waitForFinished(30000));
-        const QJsonObject stream =
-            QJsonDocument::fromJson(ffprobe.readAllStandardOutput())["streams"][0].toObject();
-        EXPECT_EQ(stream["codec_name"].toString(), "mjpeg");
-        EXPECT_EQ(stream["nb_read_frames"].toString(), "3");
-    }
+    if (probe::HaveFfprobe())
+        probe::ExpectFfprobeFindsMjpeg(path, 3);
 
     // Usage and file errors keep the client's exit codes.
     EXPECT_EQ(RunCli(instrument.Args({"record"})), 2);
