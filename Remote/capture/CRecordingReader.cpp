@@ -36,6 +36,11 @@ constexpr const char *kErrDamaged = "the file is damaged after frame %1";
 
 } // namespace
 
+QString capture::CannotReplay(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("Cannot replay %1: %2").arg(fileName, reason);
+}
+
 struct CRecordingReader::Av
 {
     QIODevice *device = nullptr;
