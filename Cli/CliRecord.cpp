@@ -2,9 +2,10 @@
 
 #include "CRecordingWriter.h"
 #include "CaptureNames.h"
-#include "JpegCodec.h"
 
 #include <QFile>
+
+#include <optional>
 
 namespace {
 
@@ -26,16 +27,17 @@ public:
 
     Added Add(const std::vector<std::uint8_t> &jpeg, std::int64_t ms, std::string &error) override
     {
-        const jpeg::Layout layout = jpeg::ReadLayout(jpeg.data(), jpeg.size(), 64);
-        if (m_file && layout.frame) {
-            // The family goes into the file's header, which the first frame's size decides.
+        const QByteArray bytes(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
+        // The family goes into the file's header, which the size of the first frame the
+        // recording keeps decides; a frame it leaves out decides nothing.
+        const std::optional<jpeg::Layout> layout = capture::RecordableLayout(bytes);
+        if (m_file && layout) {
             capture::RecordingInfo tags;
             tags.model = capture::ModelOfIdentification(QByteArray::fromStdString(m_model));
-            tags.family = FamilyOf(tags.model.toStdString(), layout.height);
+            tags.family = FamilyOf(tags.model.toStdString(), layout->height);
             tags.created = QDateTime::currentDateTime();
             m_writer.Open(std::move(m_file), tags);
         }
-        const QByteArray bytes(reinterpret_cast<const char *>(jpeg.data()), qsizetype(jpeg.size()));
         switch (m_writer.WriteFrame(bytes, ms)) {
         case CRecordingWriter::Result::Ok:
             return Added::Ok;

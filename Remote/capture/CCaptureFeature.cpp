@@ -41,7 +41,6 @@ constexpr const char *kRecordingEmpty = "Recording ended without a picture; no f
 constexpr const char *kRecordingNotStarted = "Recording not started: %1";
 constexpr const char *kRecordingStopped = "Recording stopped: %1";
 constexpr const char *kRecordingDropped = "Recording: %1 pictures dropped, the disk was too slow";
-constexpr const char *kCannotReplay = "Cannot replay %1: %2";
 constexpr const char *kReplayNotStarted = "Cannot start the replay of %1";
 
 constexpr const char *kSaveAsTitle = "Save Screenshot As";
@@ -403,7 +402,7 @@ void CCaptureFeature::OpenRecording()
     const QString name = QFileInfo(path).fileName();
     CRecordingReader reader;
     if (!reader.Open(path)) {
-        Fail(Text(kCannotReplay).arg(name, reader.Error()), true);
+        Fail(capture::CannotReplay(name, reader.Error()), true);
         return;
     }
     if (!m_prompts.replay(path))

@@ -1,7 +1,6 @@
 #include "CRecordingReader.h"
 
-#include "CImage.h"
-#include "JpegCodec.h"
+#include "CaptureNames.h"
 #include "LibavSetup.h"
 
 #include <QFile>
@@ -35,25 +34,12 @@ constexpr const char *kErrNotJpeg = "its frames are not JPEG pictures";
 constexpr const char *kErrNoMemory = "out of memory";
 constexpr const char *kErrDamaged = "the file is damaged after frame %1";
 
-bool IsJpegFrame(const std::uint8_t *data, int size)
-{
-    if (size <= 0 || size > capture::kMaxFrameBytes)
-        return false;
-    const jpeg::Layout layout = jpeg::ReadLayout(data, std::size_t(size), CImage::kMaxScans);
-    return layout.soi && layout.frame && !layout.malformed && layout.width > 0 && layout.height > 0;
-}
-
-QString Printable(const char *text, int maxChars)
-{
-    QString out;
-    for (const char *c = text; *c && out.size() < maxChars; ++c) {
-        if (*c >= 0x20 && *c < 0x7F)
-            out += QLatin1Char(*c);
-    }
-    return out.trimmed();
-}
-
 } // namespace
+
+QString capture::CannotReplay(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("Cannot replay %1: %2").arg(fileName, reason);
+}
 
 struct CRecordingReader::Av
 {
@@ -189,9 +175,10 @@ bool CRecordingReader::Open(std::unique_ptr<QIODevice> device)
         return Refuse(QString::fromLatin1(kErrNoFamily));
     m_info.family = familyIndex;
     if (const AVDictionaryEntry *model = av_dict_get(meta, capture::kModelTag, nullptr, 0))
-        m_info.model = Printable(model->value, 64);
+        m_info.model = capture::PrintableText(model->value, 64);
     if (const AVDictionaryEntry *created = av_dict_get(meta, "creation_time", nullptr, 0))
-        m_info.created = QDateTime::fromString(Printable(created->value, 40), Qt::ISODateWithMs);
+        m_info.created =
+            QDateTime::fromString(capture::PrintableText(created->value, 40), Qt::ISODateWithMs);
     m_info.width = m_av->stream->codecpar->width;
     m_info.height = m_av->stream->codecpar->height;
     const std::int64_t duration = m_av->format->duration;
@@ -204,7 +191,7 @@ bool CRecordingReader::Open(std::unique_ptr<QIODevice> device)
     bool timed = false;
     if (ReadPacket(first, rawMs, timed) != Step::Frame)
         return Refuse(QString::fromLatin1(kErrNoFrames));
-    if (!IsJpegFrame(reinterpret_cast<const std::uint8_t *>(first.constData()), int(first.size())))
+    if (!capture::RecordableLayout(first))
         return Refuse(QString::fromLatin1(kErrNotJpeg));
     m_pending.jpeg = first;
     m_pending.ms = PlaceInTime(rawMs, timed);
@@ -275,8 +262,7 @@ CRecordingReader::Step CRecordingReader::Next(RecordedFrame &frame)
         if (step != Step::Frame)
             return step;
         const qint64 ms = PlaceInTime(rawMs, timed);
-        if (!IsJpegFrame(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                         int(bytes.size()))) {
+        if (!capture::RecordableLayout(bytes)) {
             ++m_skipped;
             continue;
         }

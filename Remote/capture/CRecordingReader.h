@@ -13,6 +13,13 @@
 
 #include <memory>
 
+namespace capture {
+
+// The operator's words for a recording that cannot be replayed: "Cannot replay <name>: <why>".
+QString CannotReplay(const QString &fileName, const QString &reason);
+
+} // namespace capture
+
 struct RecordedFrame
 {
     QByteArray jpeg; // the instrument's bytes, as recorded

@@ -1,7 +1,5 @@
 #include "CRecordingWriter.h"
 
-#include "CImage.h"
-#include "JpegCodec.h"
 #include "LibavSetup.h"
 
 #include <QFile>
@@ -241,11 +239,8 @@ CRecordingWriter::Result CRecordingWriter::WriteFrame(const QByteArray &jpeg, qi
 {
     if (!m_open || m_failed)
         return Result::NotOpen;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
-    const jpeg::Layout layout =
-        jpeg::ReadLayout(bytes, std::size_t(jpeg.size()), CImage::kMaxScans);
-    if (jpeg.isEmpty() || jpeg.size() > capture::kMaxFrameBytes || !layout.soi || !layout.frame ||
-        layout.malformed || layout.width <= 0 || layout.height <= 0) {
+    const std::optional<jpeg::Layout> layout = capture::RecordableLayout(jpeg);
+    if (!layout) {
         m_error = QString::fromLatin1(kErrNotJpeg);
         return Result::NotJpeg;
     }
@@ -263,7 +258,7 @@ CRecordingWriter::Result CRecordingWriter::WriteFrame(const QByteArray &jpeg, qi
         return Result::LowSpace;
     }
 
-    if (m_frames == 0 && !StartFile(layout.width, layout.height))
+    if (m_frames == 0 && !StartFile(layout->width, layout->height))
         return Result::WriteFailed;
     const qint64 at = m_frames == 0 ? std::max<qint64>(0, ms) : std::max(ms, m_lastMs + 1);
 
@@ -272,7 +267,7 @@ CRecordingWriter::Result CRecordingWriter::WriteFrame(const QByteArray &jpeg, qi
         av_packet_free(&packet);
         return Fail(QString::fromLatin1(kErrNoMemory));
     }
-    std::copy(bytes, bytes + jpeg.size(), packet->data);
+    std::copy(jpeg.begin(), jpeg.end(), packet->data);
     packet->stream_index = m_av->stream->index;
     packet->pts = packet->dts = av_rescale_q(at, kMillisecond, m_av->stream->time_base);
     packet->flags |= AV_PKT_FLAG_KEY;

@@ -23,7 +23,6 @@ constexpr const char *kPlaying = "Playing %1x";
 constexpr const char *kPaused = "Paused";
 constexpr const char *kEnded = "End of recording";
 constexpr const char *kTitle = "%1 - Replay of %2";
-constexpr const char *kCannotReplay = "Cannot replay %1: %2";
 constexpr const char *kNoPanel = "the panel window could not be set up";
 constexpr const char *kReplaying = "Replay of %1";
 constexpr const char *kEndsEarly = "The recording ends early: %1";
@@ -86,7 +85,7 @@ bool CReplayFeature::Begin(QString &message)
     if (!m_panel.Session().EnterReplay() && m_panel.State() != SessionState::Replay)
         error = Text(kNoPanel);
     if (!error.isEmpty() || !m_player.Begin(error)) {
-        message = Text(kCannotReplay).arg(name, error);
+        message = capture::CannotReplay(name, error);
         CLog::Instance().Write(message);
         return false;
     }

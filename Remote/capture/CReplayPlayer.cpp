@@ -46,26 +46,14 @@ qint64 CReplayPlayer::Now() const
 
 bool CReplayPlayer::Begin(QString &error)
 {
-    m_reader = m_open ? m_open(error) : nullptr;
-    if (!m_reader)
-        return false;
-    m_info = m_reader->Info();
-    m_shown = -1;
     m_lastMs = -1;
-    m_damaged = false;
-    m_endReason.clear();
-    ReadAhead();
-    if (!m_hasNext) {
-        error = m_endReason;
+    if (!ShowFirstFrame(error)) {
         m_reader.reset();
         return false;
     }
-    const RecordedFrame first = m_next;
-    ReadAhead();
-    Show(first);
     m_pausedAt = 0;
     m_playing = true;
-    Anchor(first.ms);
+    Anchor(m_shownFrame.ms);
     Tick();
     return true;
 }
@@ -73,19 +61,28 @@ bool CReplayPlayer::Begin(QString &error)
 bool CReplayPlayer::Restart()
 {
     QString error;
+    if (ShowFirstFrame(error))
+        return true;
+    m_endReason = error;
+    emit changed();
+    return false;
+}
+
+bool CReplayPlayer::ShowFirstFrame(QString &error)
+{
     auto reader = m_open ? m_open(error) : nullptr;
-    if (!reader) {
-        m_endReason = error;
-        emit changed();
+    if (!reader)
         return false;
-    }
     m_reader = std::move(reader);
+    m_info = m_reader->Info();
     m_shown = -1;
     m_damaged = false;
     m_endReason.clear();
     ReadAhead();
-    if (!m_hasNext)
+    if (!m_hasNext) {
+        error = m_endReason;
         return false;
+    }
     const RecordedFrame first = m_next;
     ReadAhead();
     Show(first);

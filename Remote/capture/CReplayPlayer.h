@@ -77,6 +77,9 @@ private:
     void Show(const RecordedFrame &frame);
     void Anchor(qint64 positionMs);
     void Schedule();
+    // Opens the recording afresh and shows its first frame; false, with the reason, when it
+    // cannot be opened or holds no frame. The reader in use stays until a new one is open.
+    bool ShowFirstFrame(QString &error);
     bool Restart();
 
     Opener m_open;

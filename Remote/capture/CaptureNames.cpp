@@ -17,16 +17,21 @@ bool KeptInName(QChar c)
 
 } // namespace
 
+QString PrintableText(const QByteArray &text, qsizetype maxChars)
+{
+    QString out;
+    for (const char c : text) {
+        if (c == '\0' || out.size() >= maxChars)
+            break;
+        if (c >= 0x20 && c < 0x7F)
+            out += QLatin1Char(c);
+    }
+    return out.trimmed();
+}
+
 QString ModelOfIdentification(const QByteArray &equipInfo)
 {
-    const qsizetype nul = equipInfo.indexOf('\0');
-    const QByteArray text = nul < 0 ? equipInfo : equipInfo.left(nul);
-    QString model;
-    for (const char c : text) {
-        if (c >= 0x20 && c < 0x7F)
-            model += QLatin1Char(c);
-    }
-    return model.trimmed();
+    return PrintableText(equipInfo, equipInfo.size());
 }
 
 QString ModelForFileName(const QString &model)

@@ -9,6 +9,10 @@
 
 namespace capture {
 
+// The printable ASCII of `text` up to its first NUL, at most `maxChars` of it, without
+// surrounding blanks.
+QString PrintableText(const QByteArray &text, qsizetype maxChars);
+
 // The model text of an identification reply: up to its first NUL, printable ASCII only, without
 // surrounding blanks; empty when nothing is left.
 QString ModelOfIdentification(const QByteArray &equipInfo);

@@ -4,9 +4,16 @@
 // file tags.
 #pragma once
 
+#include "CImage.h"
+#include "JpegCodec.h"
+
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
+
+#include <cstdint>
+#include <optional>
 
 namespace capture {
 
@@ -22,6 +29,20 @@ inline constexpr int kMaxFrameBytes = 8 * 1024 * 1024;
 inline constexpr qint64 kMaxGapMs = 60LL * 60 * 1000;
 // Family numbers run from 0 to this, less one.
 inline constexpr int kFamilyCount = 3;
+
+// The marker walk of a frame a recording may hold: a JPEG picture with a frame header and a
+// size, of at most kMaxFrameBytes. Empty for anything else.
+inline std::optional<jpeg::Layout> RecordableLayout(const QByteArray &frame)
+{
+    if (frame.isEmpty() || frame.size() > kMaxFrameBytes)
+        return std::nullopt;
+    const jpeg::Layout layout =
+        jpeg::ReadLayout(reinterpret_cast<const std::uint8_t *>(frame.constData()),
+                         std::size_t(frame.size()), CImage::kMaxScans);
+    if (!layout.soi || !layout.frame || layout.malformed || layout.width <= 0 || layout.height <= 0)
+        return std::nullopt;
+    return layout;
+}
 
 struct RecordingInfo
 {

@@ -754,8 +754,10 @@ int CRemoteSession::FetchScreen()
     }
     frame.jpeg =
         QByteArray(reinterpret_cast<const char *>(picture.data()), qsizetype(picture.size()));
+    // One reading of the scale: the copy on disk is told the scale the picture was shaped at,
+    // whatever the window changes meanwhile.
     const int scale = m_drawScale;
-    if (DecodeFrame(picture.data(), int(picture.size()), frame)) {
+    if (DecodeFrame(picture.data(), int(picture.size()), scale, frame)) {
         // The window gets the picture first; the copy on disk follows.
         frame.handedOver = clock::now();
         QMetaObject::invokeMethod(
@@ -773,7 +775,8 @@ int CRemoteSession::FetchScreen()
     return 1;
 }
 
-bool CRemoteSession::DecodeFrame(const std::uint8_t *bytes, int count, ScreenFrame &frame)
+bool CRemoteSession::DecodeFrame(const std::uint8_t *bytes, int count, int scale,
+                                 ScreenFrame &frame)
 {
     CImage decoded;
     // Pictures far beyond the instrument's screen are refused before any decoding.
@@ -784,7 +787,7 @@ bool CRemoteSession::DecodeFrame(const std::uint8_t *bytes, int count, ScreenFra
         return false;
     }
     frame.decoded = decoded.Image();
-    frame.picture = m_pipeline.shape ? m_pipeline.shape(frame.decoded, m_drawScale) : frame.decoded;
+    frame.picture = m_pipeline.shape ? m_pipeline.shape(frame.decoded, scale) : frame.decoded;
     if (frame.picture.isNull()) {
         Log(Cstr(kLogImageFailed));
         return false;
@@ -809,7 +812,7 @@ bool CRemoteSession::ShowRecordedPicture(const QByteArray &jpeg, const QDateTime
     frame.arrivedAt = arrivedAt;
     frame.jpeg = jpeg;
     if (!DecodeFrame(reinterpret_cast<const std::uint8_t *>(jpeg.constData()), int(jpeg.size()),
-                     frame))
+                     m_drawScale, frame))
         return false;
     OnPicture(frame);
     return true;

@@ -188,9 +188,9 @@ private:
     // (`closed`: the connection itself went).
     void NoteFetch(bool ok, bool closed);
     void OnPicture(const ScreenFrame &frame);
-    // Decodes and shapes `frame.picture` and `frame.decoded`; false ("Image Load Failed"
-    // logged) when it cannot be shown.
-    bool DecodeFrame(const std::uint8_t *bytes, int count, ScreenFrame &frame);
+    // Decodes `frame.decoded` and shapes `frame.picture` at display scale `scale`; false
+    // ("Image Load Failed" logged) when it cannot be shown.
+    bool DecodeFrame(const std::uint8_t *bytes, int count, int scale, ScreenFrame &frame);
     void OnLinkTrouble(bool lost);
     void OnKeySendFailed();
     void DropQueuedKeys();

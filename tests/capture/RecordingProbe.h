@@ -9,13 +9,19 @@
 #include <QFile>
 #include <QIODevice>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <ostream>
@@ -116,6 +122,26 @@ inline bool Write(const QString &path, AVCodecID codec, const std::vector<Packet
     avio_closep(&format->pb);
     avformat_free_context(format);
     return ok;
+}
+
+// Whether ffprobe is installed: without it, what another player makes of a file goes unchecked.
+inline bool HaveFfprobe()
+{
+    return !QStandardPaths::findExecutable("ffprobe").isEmpty();
+}
+
+// ffprobe decodes every frame of the file's first stream, as a player would, and finds a
+// Motion-JPEG track of `frames` pictures.
+inline void ExpectFfprobeFindsMjpeg(const QString &path, int frames)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe",
+                  {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
+    ASSERT_TRUE(ffprobe.waitForFinished(30000));
+    const QJsonObject stream =
+        QJsonDocument::fromJson(ffprobe.readAllStandardOutput())["streams"][0].toObject();
+    EXPECT_EQ(stream["codec_name"].toString(), "mjpeg");
+    EXPECT_EQ(stream["nb_read_frames"].toString(), QString::number(frames));
 }
 
 // A file that takes `limit` bytes and then refuses, as a full disk does.

@@ -1,12 +1,10 @@
 // klremote-cli record as scripts run it: the file it leaves, also when it is killed.
 #include "CRecordingReader.h"
 #include "CSimServer.h"
+#include "CliRecord.h"
 #include "RecordingProbe.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -99,16 +97,8 @@ TEST(CliRecord, CountedRecordingHoldsTheScreensAsSentAndReplaysInTheirFamily)
     ASSERT_TRUE(reader.Open(path));
     EXPECT_EQ(reader.Info().family, 0);
 
-    if (!QStandardPaths::findExecutable("ffprobe").isEmpty()) {
-        QProcess ffprobe;
-        ffprobe.start("ffprobe",
-                      {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
-        ASSERT_TRUE(ffprobe.waitForFinished(30000));
-        const QJsonObject stream =
-            QJsonDocument::fromJson(ffprobe.readAllStandardOutput())["streams"][0].toObject();
-        EXPECT_EQ(stream["codec_name"].toString(), "mjpeg");
-        EXPECT_EQ(stream["nb_read_frames"].toString(), "3");
-    }
+    if (probe::HaveFfprobe())
+        probe::ExpectFfprobeFindsMjpeg(path, 3);
 
     // Usage and file errors keep the client's exit codes.
     EXPECT_EQ(RunCli(instrument.Args({"record"})), 2);
@@ -171,4 +161,29 @@ TEST(CliRecord, AKilledRecorderLeavesAFileWithEveryFrameItHadWritten)
     CRecordingReader finished;
     ASSERT_TRUE(finished.Open(stopped));
     EXPECT_GE(finished.Info().durationMs, 0);
+}
+
+// A first screen the recording leaves out does not decide the family the file names (and so
+// the panel it is replayed in): the first screen it keeps does.
+TEST(RegressCliRecord, AScreenLeftOutDoesNotDecideTheFamily)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("family.mkv");
+    std::string error;
+    const std::unique_ptr<CCliRecording> recording =
+        StartCliRecording(path.toStdString(), "KL561B", error);
+    ASSERT_TRUE(recording) << error;
+    // The first family's 800 x 600 in its header, but a second image start before its scan.
+    QByteArray broken = probe::SolidJpeg(Qt::red, QSize(800, 600));
+    broken.insert(broken.indexOf("\xFF\xDA"), "\xFF\xD8", 2);
+    const QByteArray good = probe::SolidJpeg(Qt::blue, QSize(800, 480));
+    const auto bytes = [](const QByteArray &b) {
+        return std::vector<std::uint8_t>(b.begin(), b.end());
+    };
+    EXPECT_EQ(recording->Add(bytes(broken), 0, error), CCliRecording::Added::Skipped);
+    EXPECT_EQ(recording->Add(bytes(good), 100, error), CCliRecording::Added::Ok);
+    ASSERT_TRUE(recording->Finish(error)) << error;
+    CRecordingReader reader;
+    ASSERT_TRUE(reader.Open(path)) << reader.Error().toStdString();
+    EXPECT_EQ(reader.Info().family, 1);
 }

@@ -9,11 +9,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -176,16 +171,9 @@ TEST(Recording, FramesGoInUnchangedWithIncreasingTimesAndTheTags)
     }
     EXPECT_EQ(reader.Next(frame), CRecordingReader::Step::End);
 
-    if (QStandardPaths::findExecutable("ffprobe").isEmpty())
+    if (!probe::HaveFfprobe())
         GTEST_SKIP() << "ffprobe not installed";
-    QProcess ffprobe;
-    ffprobe.start("ffprobe",
-                  {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
-    ASSERT_TRUE(ffprobe.waitForFinished(30000));
-    const QJsonObject stream =
-        QJsonDocument::fromJson(ffprobe.readAllStandardOutput())["streams"][0].toObject();
-    EXPECT_EQ(stream["codec_name"].toString(), "mjpeg");
-    EXPECT_EQ(stream["nb_read_frames"].toString(), "5");
+    probe::ExpectFfprobeFindsMjpeg(path, 5);
 }
 
 TEST(Recording, AFullDiskOrAFailedWriteStopsItAndWhatWasWrittenStillPlays)

@@ -9,10 +9,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -211,16 +207,9 @@ TEST(CaptureRecording, EveryPictureGoesInUnchangedWithItsArrivalTime)
         }
     }
 
-    if (QStandardPaths::findExecutable("ffprobe").isEmpty())
+    if (!probe::HaveFfprobe())
         GTEST_SKIP() << "ffprobe not installed";
-    QProcess ffprobe;
-    ffprobe.start("ffprobe",
-                  {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
-    ASSERT_TRUE(ffprobe.waitForFinished(30000));
-    const QJsonObject stream =
-        QJsonDocument::fromJson(ffprobe.readAllStandardOutput())["streams"][0].toObject();
-    EXPECT_EQ(stream["codec_name"].toString(), "mjpeg");
-    EXPECT_EQ(stream["nb_read_frames"].toString(), QString::number(recorded.size()));
+    probe::ExpectFfprobeFindsMjpeg(path, int(recorded.size()));
 }
 
 TEST(CaptureRecording, StopEndsItAndAFullDiskOrAWriteErrorStopsItWhileTheSessionGoesOn)

@@ -234,13 +234,13 @@ int RunReplay(const AppOptions &options)
     const QString name = QFileInfo(options.replay).fileName();
     CRecordingReader probe;
     if (!probe.Open(options.replay)) {
-        ReportStartFailure(QStringLiteral("Cannot replay %1: %2").arg(name, probe.Error()));
+        ReportStartFailure(capture::CannotReplay(name, probe.Error()));
         return 1;
     }
     const int family = probe.Info().family;
     if (!IsValidFamily(family)) {
         ReportStartFailure(
-            QStringLiteral("Cannot replay %1: it names no family of ours").arg(name));
+            capture::CannotReplay(name, QStringLiteral("it names no family of ours")));
         return 1;
     }
     const QString model = probe.Info().model;
