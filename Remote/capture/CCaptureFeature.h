@@ -77,8 +77,6 @@ public:
     bool IsRecording() const { return m_recorder != nullptr; }
     const CFrameRecorder *Recorder() const { return m_recorder.get(); }
     QString Model() const { return m_model; }
-    QString PicturesFolder() const { return m_pictures; }
-    QString VideosFolder() const { return m_videos; }
     // The screenshot or recording written last.
     QString LastSaved() const { return m_lastSaved; }
     CRecordIndicator *Indicator() const { return m_indicator; }

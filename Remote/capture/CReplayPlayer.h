@@ -61,7 +61,6 @@ public:
     qint64 DurationMs() const;
     // Frames shown so far count from 0; -1 before the first.
     int ShownIndex() const { return m_shown; }
-    const RecordedFrame &ShownFrame() const { return m_shownFrame; }
     const capture::RecordingInfo &Info() const { return m_info; }
     // Why the frames ended early (EndedDamaged), or the reader's count of frames left out.
     QString EndReason() const { return m_endReason; }

@@ -85,8 +85,6 @@ public:
     // A new picture (the instrument's JPEG bytes) for every viewer and for /screen.jpg.
     void PublishPicture(const QByteArray &jpeg, Clock::time_point arrived);
 
-    QByteArray LatestPicture() const { return m_latest; }
-    quint64 PicturesPublished() const { return m_pictures; }
     int ViewerCount() const { return int(m_viewers.size()); }
     // Bytes still waiting to leave for the viewer furthest behind.
     qint64 LargestBacklog() const;
