@@ -600,7 +600,8 @@ void CRemoteSession::RefreshThreadProc()
 
 bool CRemoteSession::MayFetch() const
 {
-    return m_bScreenReady == 1 && m_bStarted == 1 && m_bReconnecting == 0;
+    // While reconnecting the link is closed and being opened again: no screen is asked for.
+    return m_bScreenReady == 1 && m_bStarted == 1 && m_state.load() != SessionState::Reconnecting;
 }
 
 void CRemoteSession::RefreshCycleStandard(std::unique_lock<std::mutex> &guard)
@@ -863,7 +864,6 @@ void CRemoteSession::BeginReconnect()
     const QString address = method == ConnMethod::Usb ? Cstr(kUsbAddress) : m_linkAddress;
     // No screen is asked for, and none running goes on, until the link is back; keys
     // waiting to leave would act on a screen the operator no longer sees.
-    m_bReconnecting = 1;
     m_bAbort = 1;
     DropQueuedKeys();
     m_reconnectCancel = false;
@@ -988,8 +988,6 @@ void CRemoteSession::OnReconnectTry(int attempt, const QString &cause)
 void CRemoteSession::FinishReconnect(bool ok, const QByteArray &equipInfo)
 {
     EndReconnectThread();
-    m_bReconnecting = 0;
-    m_reconnectTry = 0;
     if (m_reconnectCancel || m_state != SessionState::Reconnecting) {
         // Given up after the worker had got the link back: nothing is being read now.
         if (ok)
