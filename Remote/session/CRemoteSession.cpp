@@ -100,16 +100,11 @@ CRemoteSession::~CRemoteSession()
         return;
     // A running connect or reconnect is abandoned; it gives up within moments of being told.
     m_connectCancel = 1;
-    m_reconnectCancel = true;
-    {
-        std::lock_guard<std::mutex> guard(m_reconnectLock);
-    }
-    m_reconnectWake.notify_all();
+    CancelReconnect();
     m_link.CancelPending();
     if (m_connectThread.joinable())
         m_connectThread.join();
-    if (m_reconnectThread.joinable())
-        m_reconnectThread.join();
+    EndReconnectThread();
 
     // A TCP transfer gives up at its next poll; a USB transfer runs to its end, which the
     // wait below allows for.
@@ -414,11 +409,7 @@ void CRemoteSession::Disconnect()
 {
     if (m_state == SessionState::Reconnecting) {
         // Giving up: the worker ends its try within moments and closes what it opened.
-        m_reconnectCancel = true;
-        {
-            std::lock_guard<std::mutex> guard(m_reconnectLock);
-        }
-        m_reconnectWake.notify_all();
+        CancelReconnect();
         m_link.CancelPending();
         m_bStarted = 0;
         DropQueuedKeys();
@@ -876,6 +867,16 @@ void CRemoteSession::BeginReconnect()
         std::thread([this, method, address = m_linkAddress, since = m_reconnectSince] {
             RunReconnect(method, address, since);
         });
+}
+
+void CRemoteSession::CancelReconnect()
+{
+    m_reconnectCancel = true;
+    {
+        // Taken so the worker is either before its wait (and sees the flag) or inside it.
+        std::lock_guard<std::mutex> guard(m_reconnectLock);
+    }
+    m_reconnectWake.notify_all();
 }
 
 void CRemoteSession::EndReconnectThread()

@@ -214,6 +214,8 @@ private:
     void CloseLinkOf(ConnMethod method);
     void OnReconnectTry(int attempt, const QString &cause);
     void FinishReconnect(bool ok, const QByteArray &equipInfo);
+    // Tells the reconnect worker to give up, waking it from its pause between tries.
+    void CancelReconnect();
     void EndReconnectThread();
     void Log(const QString &line) const;
 
