@@ -183,15 +183,20 @@ int Watch(CCliSession &session, const CliOptions &options, std::ostream &out, st
             ++failed;
             lastError = session.Error();
             out << "frame " << n << ": failed: " << lastError << "\n" << std::flush;
-            const bool lost = session.PeerClosed() || ++failedInRow >= kFailuresUntilLost;
-            // A failed exchange may leave the stream mid-reply: start the next one afresh.
-            if (options.reconnect && (lost || !session.Reconnect())) {
-                ReconnectUntilBack(session, out);
-                failedInRow = 0;
-                nextStart = Clock::now();
+            if (options.reconnect) {
+                // A fresh start, as below, unless the instrument is gone (the connection
+                // closed, or three silent screens in a row) or the fresh start fails: then
+                // it is waited for until it is back.
+                const bool lost = session.PeerClosed() || ++failedInRow >= kFailuresUntilLost;
+                if (lost || !session.Reconnect()) {
+                    ReconnectUntilBack(session, out);
+                    failedInRow = 0;
+                    nextStart = Clock::now();
+                }
                 continue;
             }
-            if (!options.reconnect && !session.Reconnect()) {
+            // A failed exchange may leave the stream mid-reply: start the next one afresh.
+            if (!session.Reconnect()) {
                 failed += options.count - n;
                 lastError = session.Error();
                 break;

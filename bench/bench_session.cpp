@@ -3,6 +3,7 @@
 // the CPU used while Started, key click to the first picture showing its effect in either
 // refresh mode, and how soon a session is Started again once a stopped simulator is back.
 // Prints figures; asserts nothing.
+#include "BenchKit.h"
 #include "CImage.h"
 #include "CLog.h"
 #include "CPrefStore.h"
@@ -12,10 +13,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHash>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -29,37 +28,15 @@
 #include <mutex>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
 using clock_type = std::chrono::steady_clock;
+using bench::CpuSeconds;
+using bench::Median;
+using bench::Spin;
 
 namespace {
-
-// Runs the window's event loop for a while (idle, as a real window would be).
-void Spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double Ms(clock_type::duration d)
 {
@@ -142,28 +119,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simulator: %s\n", server.Error().c_str());
         return 1;
     }
-    {
-        QSettings ini(dir.filePath("prefs.ini"), QSettings::IniFormat);
-        ini.setValue("Connection/Method", 1);
-        ini.setValue("Connection/IP", "127.0.0.1");
-    }
+    bench::WriteLoopbackPrefs(dir.filePath("prefs.ini"));
     CPrefStore store(dir.filePath("prefs.ini"));
-    struct Quiet : CSessionPresenter
-    {
-        void Message(QWidget *, const QString &) override {}
-        void ConnectionFailed(QWidget *, int) override {}
-    } presenter;
+    bench::QuietPresenter presenter;
     CRemoteDlgKKC panel(&store, &presenter);
-    panel.SetLogFolder(dir.filePath("log"));
-    const std::uint16_t port = server.Port();
-    panel.SetLinkSetup([port](CDevComm &link) { link.SetPort(port); });
+    bench::UseSimulator(panel, dir.filePath("log"), server.Port());
     panel.OnInitDialog();
-    panel.OnCommand(ids::IDC_CONNECT);
-    QElapsedTimer wait;
-    wait.start();
-    while (panel.IsConnectRunning() && wait.elapsed() < 15000)
-        Spin(10);
-    if (!panel.Link().IsConnected()) {
+    if (!bench::ConnectAndWait(panel)) {
         std::fprintf(stderr, "connect failed\n");
         return 1;
     }
@@ -277,15 +239,9 @@ int main(int argc, char **argv)
         const int simPort = line.section(':', -1).toInt();
         if (line.startsWith("listening on") && simPort > 0) {
             CRemoteDlgKKC second(&store, &presenter);
-            second.SetLogFolder(dir.filePath("log2"));
-            second.SetLinkSetup([simPort](CDevComm &link) { link.SetPort(quint16(simPort)); });
+            bench::UseSimulator(second, dir.filePath("log2"), std::uint16_t(simPort));
             second.OnInitDialog();
-            second.OnCommand(ids::IDC_CONNECT);
-            QElapsedTimer w;
-            w.start();
-            while (second.IsConnectRunning() && w.elapsed() < 15000)
-                Spin(10);
-            if (second.Link().IsConnected()) {
+            if (bench::ConnectAndWait(second)) {
                 second.OnCommand(ids::IDC_START);
                 Spin(600);
                 const double c0 = CpuSeconds();

@@ -29,11 +29,9 @@ CStatsFeature::CStatsFeature(CRemoteDlg &panel)
 {
     m_timer.setInterval(kUpdateMs);
     connect(&m_timer, &QTimer::timeout, this, &CStatsFeature::Update);
+    // The timer runs whenever the figures show, so the pictures themselves need not be
+    // watched: a change of state or of the item is all that starts or stops it.
     connect(&panel.Session(), &CRemoteSession::stateChanged, this, &CStatsFeature::Update);
-    connect(&panel.Session(), &CRemoteSession::screenReady, this, [this] {
-        if (m_shown && !m_timer.isActive())
-            Update();
-    });
     Update();
 }
 

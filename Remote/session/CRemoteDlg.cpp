@@ -203,11 +203,12 @@ void CRemoteDlg::ApplyState(SessionState state)
         if (QWidget *w = findChild<QWidget *>(QString::number(id)))
             w->setEnabled(on);
     };
-    const bool reconnecting = state == SessionState::Reconnecting;
-    set(ids::IDC_CONNECT, state == SessionState::Disconnected && !m_session.IsCancelling());
-    set(ids::IDC_DISCONNECT, state == SessionState::Connected || reconnecting);
-    set(ids::IDC_START, state == SessionState::Connected);
-    set(ids::IDC_STOP, started && !reconnecting);
+    // The buttons are grayed as the menu's items are, from the one derivation.
+    const SessionMenuStates items = MenuStatesFor(state, m_session.IsCancelling());
+    set(ids::IDC_CONNECT, items.connect.enabled);
+    set(ids::IDC_DISCONNECT, items.disconnect.enabled);
+    set(ids::IDC_START, items.start.enabled);
+    set(ids::IDC_STOP, items.stop.enabled);
     for (auto &entry : m_keys)
         entry.second->setEnabled(started);
     if (m_knob)
@@ -216,6 +217,7 @@ void CRemoteDlg::ApplyState(SessionState state)
         m_pcKeys.Clear();
 
     const bool lost = state == SessionState::LinkLost;
+    const bool reconnecting = state == SessionState::Reconnecting;
     if (state == SessionState::Replay) {
         // Panes 2 and 3 are the replay's own (how it plays, where it is).
         SetPane(1, Cstr(kPaneReplay));

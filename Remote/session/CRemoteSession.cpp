@@ -100,16 +100,11 @@ CRemoteSession::~CRemoteSession()
         return;
     // A running connect or reconnect is abandoned; it gives up within moments of being told.
     m_connectCancel = 1;
-    m_reconnectCancel = true;
-    {
-        std::lock_guard<std::mutex> guard(m_reconnectLock);
-    }
-    m_reconnectWake.notify_all();
+    CancelReconnect();
     m_link.CancelPending();
     if (m_connectThread.joinable())
         m_connectThread.join();
-    if (m_reconnectThread.joinable())
-        m_reconnectThread.join();
+    EndReconnectThread();
 
     // A TCP transfer gives up at its next poll; a USB transfer runs to its end, which the
     // wait below allows for.
@@ -414,11 +409,7 @@ void CRemoteSession::Disconnect()
 {
     if (m_state == SessionState::Reconnecting) {
         // Giving up: the worker ends its try within moments and closes what it opened.
-        m_reconnectCancel = true;
-        {
-            std::lock_guard<std::mutex> guard(m_reconnectLock);
-        }
-        m_reconnectWake.notify_all();
+        CancelReconnect();
         m_link.CancelPending();
         m_bStarted = 0;
         DropQueuedKeys();
@@ -602,7 +593,8 @@ void CRemoteSession::RefreshThreadProc()
 
 bool CRemoteSession::MayFetch() const
 {
-    return m_bScreenReady == 1 && m_bStarted == 1 && m_bReconnecting == 0;
+    // While reconnecting the link is closed and being opened again: no screen is asked for.
+    return m_bScreenReady == 1 && m_bStarted == 1 && m_state.load() != SessionState::Reconnecting;
 }
 
 void CRemoteSession::RefreshCycleStandard(std::unique_lock<std::mutex> &guard)
@@ -868,7 +860,6 @@ void CRemoteSession::BeginReconnect()
     const QString address = method == ConnMethod::Usb ? Cstr(kUsbAddress) : m_linkAddress;
     // No screen is asked for, and none running goes on, until the link is back; keys
     // waiting to leave would act on a screen the operator no longer sees.
-    m_bReconnecting = 1;
     m_bAbort = 1;
     DropQueuedKeys();
     m_reconnectCancel = false;
@@ -881,6 +872,16 @@ void CRemoteSession::BeginReconnect()
         std::thread([this, method, address = m_linkAddress, since = m_reconnectSince] {
             RunReconnect(method, address, since);
         });
+}
+
+void CRemoteSession::CancelReconnect()
+{
+    m_reconnectCancel = true;
+    {
+        // Taken so the worker is either before its wait (and sees the flag) or inside it.
+        std::lock_guard<std::mutex> guard(m_reconnectLock);
+    }
+    m_reconnectWake.notify_all();
 }
 
 void CRemoteSession::EndReconnectThread()
@@ -993,8 +994,6 @@ void CRemoteSession::OnReconnectTry(int attempt, const QString &cause)
 void CRemoteSession::FinishReconnect(bool ok, const QByteArray &equipInfo)
 {
     EndReconnectThread();
-    m_bReconnecting = 0;
-    m_reconnectTry = 0;
     if (m_reconnectCancel || m_state != SessionState::Reconnecting) {
         // Given up after the worker had got the link back: nothing is being read now.
         if (ok)

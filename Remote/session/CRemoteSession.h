@@ -121,7 +121,10 @@ public:
     void SetRefreshMode(RefreshMode mode);
     RefreshMode GetRefreshMode() const { return m_refreshMode.load(); }
     // While Reconnecting: the try under way or due next, from 1; otherwise 0.
-    int ReconnectTry() const { return m_reconnectTry; }
+    int ReconnectTry() const
+    {
+        return m_state.load() == SessionState::Reconnecting ? m_reconnectTry : 0;
+    }
     // Why the last connect or reconnect try failed, in words with the address ("Connection
     // refused by 192.168.1.50:66"); empty when there is nothing to say.
     QString LastCause() const { return m_lastCause; }
@@ -212,6 +215,8 @@ private:
     void CloseLinkOf(ConnMethod method);
     void OnReconnectTry(int attempt, const QString &cause);
     void FinishReconnect(bool ok, const QByteArray &equipInfo);
+    // Tells the reconnect worker to give up, waking it from its pause between tries.
+    void CancelReconnect();
     void EndReconnectThread();
     void Log(const QString &line) const;
 
@@ -245,8 +250,7 @@ private:
     std::atomic<bool> m_reconnectCancel{false};
     std::mutex m_reconnectLock;
     std::condition_variable m_reconnectWake;
-    // Set while the link is closed for reconnecting: the refresh worker stays away.
-    std::atomic<int> m_bReconnecting{0};
+    // The try under way or due next; it means something only while Reconnecting.
     int m_reconnectTry = 0;
     std::chrono::steady_clock::time_point m_reconnectSince{};
 
