@@ -1,5 +1,6 @@
 #include "AppOptions.h"
 
+#include "ConnMethod.h"
 #include "Families.h"
 
 #include <QCommandLineOption>
@@ -202,12 +203,12 @@ bool ParseConnectTarget(const QString &address, const QString &method, ConnectTa
                         .arg(quoted);
             return false;
         }
-        target.method = 2;
+        target.method = int(ConnMethod::Usb);
         target.host = address;
         return true;
     }
     if (method == QLatin1String("tcp6") || (method.isEmpty() && looksIPv6)) {
-        target.method = 3;
+        target.method = int(ConnMethod::TcpIPv6);
         if (bracketed) {
             const qsizetype close = address.indexOf(QLatin1Char(']'));
             const QString rest = close < 0 ? QString() : address.mid(close + 1);
@@ -234,7 +235,7 @@ bool ParseConnectTarget(const QString &address, const QString &method, ConnectTa
         error = QStringLiteral("--method takes tcp, tcp6 or usb, not '%1'.").arg(method);
         return false;
     }
-    target.method = 1;
+    target.method = int(ConnMethod::TcpIPv4);
     if (looksIPv6 || !SplitPort(address, target.host, target.port) || !IsHostName(target.host)) {
         error = QStringLiteral("--connect: %1 is not an IPv4 address or host name "
                                "(ADDRESS or ADDRESS:PORT).")

@@ -30,7 +30,7 @@ struct AppOptions
 // Where --connect goes.
 struct ConnectTarget
 {
-    int method = 0;
+    int method = 0; // a ConnMethod as the session stores it; 0 for none
     QString host;
     quint16 port = 0;
 };
