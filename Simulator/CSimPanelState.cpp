@@ -263,7 +263,6 @@ bool CSimPanelState::ApplyTouch(std::string_view args)
     if (m_family == SimFamily::Kkc) {
         for (int i = 0; i < kSoftKeys; ++i) {
             if (SoftKeyLabelRect(m_family, i).Contains(x, y)) {
-                m_highlight = -1;
                 SoftKey(i);
                 break;
             }

@@ -125,15 +125,12 @@ void CRemoteDlgLK::ShowKeyHeld(int id, bool held)
 
 void CRemoteDlgLK::ApplyScaleFaces()
 {
-    // Each takes its face's size until the layout step gives it the size of the rule.
-    for (auto &[id, button] : m_keys) {
-        ShowKeyHeld(id, false);
-        button->PlaceOnPanel(button->PanelRect(), true);
-    }
+    // The layout step that follows gives every key and the knob the size of the rule.
+    for (const auto &entry : m_keys)
+        ShowKeyHeld(entry.first, false);
     if (m_knob) {
         const int first = res::LkKnob(Scale(), 1);
         m_knob->SetBitmaps(first, first, first, res::LkKnob(Scale(), 0));
-        m_knob->PlaceOnPanel(m_knob->PanelRect(), true);
     }
 }
 
@@ -142,7 +139,12 @@ void CRemoteDlgLK::ApplyOuterSize()
     // The window system draws the frame; the client takes what the outer size leaves, and the
     // panel what the status bar leaves of that. Zoomed, the window is that many times larger.
     m_frameAtLayout = FrameExtra();
-    SetPanelSize(lk::OuterSize(Scale()) - m_frameAtLayout - QSize(0, kStatusBarHeight), true);
+    SetPanelSize(PanelSizeWithin(m_frameAtLayout), true);
+}
+
+QSize CRemoteDlgLK::PanelSizeWithin(QSize frame) const
+{
+    return lk::OuterSize(Scale()) - frame - QSize(0, kStatusBarHeight);
 }
 
 void CRemoteDlgLK::LayoutPanel()
@@ -219,9 +221,8 @@ void CRemoteDlgLK::showEvent(QShowEvent *event)
     CRemoteDlg::showEvent(event);
     // The frame may only be known once the window exists on screen. A window fitted to its
     // size or to the screen keeps its panel as it is.
-    if (IsZoomFixed() && (FrameExtra() != m_frameAtLayout ||
-                          size() != ClientSizeFor(lk::OuterSize(Scale()) - FrameExtra() -
-                                                  QSize(0, kStatusBarHeight))))
+    if (IsZoomFixed() &&
+        (FrameExtra() != m_frameAtLayout || size() != ClientSizeFor(PanelSizeWithin(FrameExtra()))))
         LayoutPanel();
 }
 

@@ -26,7 +26,8 @@ public:
     int ClassifyModel(const std::string &text);
     int ModelGroup() const { return m_nModelGroup; }
 
-    // Loads the current scale's faces into every key and the knob, each sized to its face.
+    // Loads the current scale's faces into every key and the knob; LayoutPanel then gives
+    // each the size of the scaling rule.
     void ApplyScaleFaces();
     // Sizes the window and places the screen, status bar, keys and knob for the current scale.
     void LayoutPanel();
@@ -51,6 +52,9 @@ protected:
 private:
     void OnScale(int scale);
     void ApplyOuterSize();
+    // The panel's size in panel pixels when the window system's frame takes `frame` of the
+    // scale's outer size and the status bar its height of the rest.
+    QSize PanelSizeWithin(QSize frame) const;
     int Scale() const { return Session().m_nScale; }
 
     int m_nModelGroup;

@@ -46,8 +46,7 @@ CRoomFeature::CRoomFeature(CRemoteDlg &panel, KeyTable table) : m_panel(panel), 
 {
     CPrefStore &store = panel.Store();
     panel.SetDigitRowAsKeypad(store.ReadDigitRowAsKeypad());
-    m_stayOnTop = store.ReadStayOnTop();
-    if (m_stayOnTop)
+    if (store.ReadStayOnTop())
         SetStaysOnTop(panel, true);
 
     // F11 in and out of full screen; Esc stays the instrument's key.
@@ -77,7 +76,7 @@ void CRoomFeature::AddMenuItems(QMenu &menu, SessionState)
     zoom->addSeparator();
     AddItem(*zoom, kFitToWindow, ID_ZOOM_FIT, true, factor == CPanelZoomer::kFit);
     AddItem(menu, kFullScreen, ID_FULL_SCREEN, true, m_panel.IsFullScreen());
-    AddItem(menu, kStayOnTop, ID_STAY_ON_TOP, true, m_stayOnTop);
+    AddItem(menu, kStayOnTop, ID_STAY_ON_TOP, true, StaysOnTop());
     menu.addSeparator();
     AddItem(menu, kDigitRow, ID_DIGIT_ROW, true, m_panel.DigitRowAsKeypad());
     AddItem(menu, kShortcuts, ID_SHORTCUTS, false, false);
@@ -97,11 +96,12 @@ bool CRoomFeature::OnCommand(int id)
     case ID_FULL_SCREEN:
         m_panel.SetFullScreen(!m_panel.IsFullScreen());
         return true;
-    case ID_STAY_ON_TOP:
-        m_stayOnTop = !m_stayOnTop;
-        SetStaysOnTop(m_panel, m_stayOnTop);
-        m_panel.Store().WriteStayOnTop(m_stayOnTop);
+    case ID_STAY_ON_TOP: {
+        const bool on = !StaysOnTop();
+        SetStaysOnTop(m_panel, on);
+        m_panel.Store().WriteStayOnTop(on);
         return true;
+    }
     case ID_DIGIT_ROW: {
         const bool on = !m_panel.DigitRowAsKeypad();
         m_panel.SetDigitRowAsKeypad(on);
@@ -126,6 +126,11 @@ void CRoomFeature::ShowShortcuts()
     m_shortcuts->show();
     m_shortcuts->raise();
     m_shortcuts->activateWindow();
+}
+
+bool CRoomFeature::StaysOnTop() const
+{
+    return m_panel.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
 
 void CRoomFeature::SetStaysOnTop(QWidget &window, bool on)

@@ -38,7 +38,8 @@ public:
 
     // The list of PC keys, while it is open.
     CShortcutsWindow *ShortcutsWindow() const { return m_shortcuts; }
-    bool StaysOnTop() const { return m_stayOnTop; }
+    // Read from the panel's window flags, which alone keep it.
+    bool StaysOnTop() const;
 
     // Keeps a window above others, or no longer. A window already on screen is changed in
     // place: remaking it would hide it, and hiding a dialog ends its modal run.
@@ -51,7 +52,6 @@ private:
 
     CRemoteDlg &m_panel;
     const KeyTable m_table;
-    bool m_stayOnTop = false;
     QPointer<QAction> m_fullScreenKey;
     QPointer<CShortcutsWindow> m_shortcuts;
     // The title before the first connect; the address of the connect under way.

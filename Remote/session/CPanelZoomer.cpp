@@ -59,42 +59,31 @@ void CPanelZoomer::ApplyWindowSize()
 {
     if (m_panel.isEmpty())
         return;
-    if (IsFixed()) {
-        m_requested = ClientSizeFor(m_panel);
-        if (m_fixedFrame) {
-            m_window.setFixedSize(m_requested);
-            return;
-        }
-        m_window.setMinimumSize(PanelZoom::SizeAt(kSmallestShare, m_panel) +
-                                QSize(0, m_statusBarHeight));
-        m_window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        m_window.resize(m_requested);
+    m_requested = IsFixed() ? ClientSizeFor(m_panel) : QSize();
+    if (IsFixed() && m_fixedFrame) {
+        m_window.setFixedSize(m_requested);
         return;
     }
-    m_requested = QSize();
     m_window.setMinimumSize(PanelZoom::SizeAt(kSmallestShare, m_panel) +
                             QSize(0, m_statusBarHeight));
     m_window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (m_requested.isValid())
+        m_window.resize(m_requested);
 }
 
-bool CPanelZoomer::OnResized()
+void CPanelZoomer::OnResized()
 {
     if (IsFixed() && !m_fixedFrame && m_window.isVisible() && m_requested.isValid() &&
         m_window.size() != m_requested) {
         m_factor = kFit;
         m_requested = QSize();
     }
-    return Recompute();
+    Recompute();
 }
 
-bool CPanelZoomer::Recompute()
+void CPanelZoomer::Recompute()
 {
     const QSize area(m_window.width(), m_window.height() - m_statusBarHeight);
-    const PanelZoom zoom = m_factor == kFit || m_fullScreen
-                               ? PanelZoom::Fit(m_panel, area)
-                               : PanelZoom::Fixed(m_factor, m_panel, area);
-    if (zoom == m_zoom)
-        return false;
-    m_zoom = zoom;
-    return true;
+    m_zoom = m_factor == kFit || m_fullScreen ? PanelZoom::Fit(m_panel, area)
+                                              : PanelZoom::Fixed(m_factor, m_panel, area);
 }

@@ -38,13 +38,13 @@ public:
     bool IsFullScreen() const { return m_fullScreen; }
 
     // After the window's size has changed: the zoom follows it. A size the operator gave a
-    // resizable window at a fixed zoom makes it fit from then on. True when the zoom changed.
-    bool OnResized();
+    // resizable window at a fixed zoom makes it fit from then on.
+    void OnResized();
     const PanelZoom &Zoom() const { return m_zoom; }
 
 private:
     void ApplyWindowSize();
-    bool Recompute();
+    void Recompute();
 
     QWidget &m_window;
     const int m_statusBarHeight;

@@ -2,6 +2,7 @@
 // mouse and keyboard events that become panel keys, screen touches and the menu.
 #include "CRemoteDlg.h"
 
+#include "CKnobButton.h"
 #include "CQxButton.h"
 #include "CScreenView.h"
 #include "CSessionStatusBar.h"
@@ -55,8 +56,10 @@ void CRemoteDlg::ApplyZoom()
     const PanelZoom &zoom = m_zoomer.Zoom();
     if (m_screen)
         m_screen->setGeometry(zoom.ToWindow(m_rcScreen));
-    for (CQxButton *button : findChildren<CQxButton *>(Qt::FindDirectChildrenOnly))
-        button->SetZoom(zoom);
+    for (auto &entry : m_keys)
+        entry.second->SetZoom(zoom);
+    if (m_knob)
+        m_knob->SetZoom(zoom);
     if (m_pStatusBar) {
         const int h = CSessionStatusBar::kHeight;
         m_pStatusBar->setGeometry(0, height() - h, width(), h);

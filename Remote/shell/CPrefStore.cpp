@@ -27,6 +27,8 @@ constexpr const char *kShareListen = "Connection/ShareListen";
 constexpr const char *kAutoReconnect = "Connection/AutoReconnect";
 constexpr const char *kShowStats = "Connection/ShowStats";
 constexpr const char *kRefresh = "Connection/Refresh";
+constexpr const char *kDigitRowAsKeypad = "Connection/DigitRowAsKeypad";
+constexpr const char *kStayOnTop = "Connection/StayOnTop";
 
 constexpr const char *kUnsetIPv4 = "0.0.0.0";
 // Texts are read into a 256-byte buffer including its terminator; longer ones do not read.
@@ -386,21 +388,6 @@ void CPrefStore::WriteShareListen(const QString &listen)
     m_settings->sync();
 }
 
-bool CPrefStore::ReadFlag(const char *name) const
-{
-    int value = 0;
-    return ReadNumber(StoredValue(QLatin1String(name)), value) && value == 1;
-}
-
-void CPrefStore::WriteFlag(const char *name, bool on)
-{
-    if (!Exists())
-        return;
-    m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + QLatin1String(name),
-                         on ? 1 : 0);
-    m_settings->sync();
-}
-
 int CPrefStore::ReadChoice(const char *key, int lo, int hi, int fallback) const
 {
     int value = 0;
@@ -436,6 +423,26 @@ bool CPrefStore::ReadShowStats() const
 void CPrefStore::WriteShowStats(bool on)
 {
     WriteChoice(kShowStats, on ? 1 : 0);
+}
+
+bool CPrefStore::ReadDigitRowAsKeypad() const
+{
+    return ReadChoice(kDigitRowAsKeypad, 0, 1, 0) == 1;
+}
+
+void CPrefStore::WriteDigitRowAsKeypad(bool on)
+{
+    WriteChoice(kDigitRowAsKeypad, on ? 1 : 0);
+}
+
+bool CPrefStore::ReadStayOnTop() const
+{
+    return ReadChoice(kStayOnTop, 0, 1, 0) == 1;
+}
+
+void CPrefStore::WriteStayOnTop(bool on)
+{
+    WriteChoice(kStayOnTop, on ? 1 : 0);
 }
 
 int CPrefStore::ReadRefresh() const

@@ -67,10 +67,10 @@ public:
     // Window comforts, off unless stored as 1: the main keyboard's digit row standing for the
     // numeric pad ("DigitRowAsKeypad") and the panel kept above other windows ("StayOnTop").
     // Stored, like the values above, only while the store exists.
-    bool ReadDigitRowAsKeypad() const { return ReadFlag(kDigitRowAsKeypad); }
-    void WriteDigitRowAsKeypad(bool on) { WriteFlag(kDigitRowAsKeypad, on); }
-    bool ReadStayOnTop() const { return ReadFlag(kStayOnTop); }
-    void WriteStayOnTop(bool on) { WriteFlag(kStayOnTop, on); }
+    bool ReadDigitRowAsKeypad() const;
+    void WriteDigitRowAsKeypad(bool on);
+    bool ReadStayOnTop() const;
+    void WriteStayOnTop(bool on);
 
     // The session comforts. A value that is missing or not one of those allowed gives the
     // default; like the quality, a value is written only while the store exists.
@@ -88,11 +88,6 @@ public:
     QVariant StoredValue(const QString &name) const;
 
 private:
-    static constexpr const char *kDigitRowAsKeypad = "DigitRowAsKeypad";
-    static constexpr const char *kStayOnTop = "StayOnTop";
-    bool ReadFlag(const char *name) const;
-    void WriteFlag(const char *name, bool on);
-
     // The settings object, created on first use once the file has passed its check. The
     // file is checked again before each use, since another program may replace it. Null once
     // a check has refused it (one log line says why): from then on, for the life of this

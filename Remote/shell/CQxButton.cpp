@@ -128,13 +128,8 @@ void CQxButton::PlaceOnPanel(const QRect &rect, bool sizeFromFace)
     m_placed = true;
     m_sizeFromFace = sizeFromFace;
     m_panelRect = rect;
-    if (sizeFromFace) {
-        const QImage &image = m_faces[static_cast<size_t>(CurrentFace())];
-        if (!image.isNull())
-            m_panelRect.setSize(image.size());
-    }
-    m_shownValid = {};
-    setGeometry(m_zoom.ToWindow(m_panelRect));
+    ShowAtPanelRect();
+    // With sizeFromFace the face shown now gives the size.
     m_appliedFace = -1;
     ApplyFace();
 }
@@ -144,12 +139,17 @@ void CQxButton::SetZoom(const PanelZoom &zoom)
     if (zoom == m_zoom)
         return;
     m_zoom = zoom;
-    m_shownValid = {};
     if (m_placed)
-        setGeometry(m_zoom.ToWindow(m_panelRect));
+        ShowAtPanelRect();
     m_appliedFace = -1;
     ApplyFace();
     update();
+}
+
+void CQxButton::ShowAtPanelRect()
+{
+    m_shownValid = {};
+    setGeometry(m_zoom.ToWindow(m_panelRect));
 }
 
 QPoint CQxButton::ToPanelLocal(QPoint local) const
@@ -208,8 +208,7 @@ void CQxButton::ApplyFace()
             resize(image.size()); // keeps the position
     } else if (m_sizeFromFace && m_panelRect.size() != image.size()) {
         m_panelRect.setSize(image.size());
-        m_shownValid = {};
-        setGeometry(m_zoom.ToWindow(m_panelRect));
+        ShowAtPanelRect();
     }
     const QRegion &region = ShownRegion(face);
     if (region.isEmpty())

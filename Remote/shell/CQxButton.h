@@ -56,6 +56,8 @@ protected:
 private:
     // Size and window mask follow the face about to be shown.
     void ApplyFace();
+    // The window geometry, and the outlines cut to it, for the place on the panel.
+    void ShowAtPanelRect();
     // The face's outline as the zoom shows it.
     const QRegion &ShownRegion(int face);
 
