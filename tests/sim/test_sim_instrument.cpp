@@ -2,6 +2,7 @@
 // how the link's own engine sees it over TCP (IPv4, IPv6) and the simulated USB device.
 #include "CDevComm.h"
 #include "CSimServer.h"
+#include "Loopback.h"
 
 #include <QImage>
 
@@ -239,20 +240,6 @@ TEST_P(SimServerLink, IdentifiesServesScreensAndTakesKeys)
 
 INSTANTIATE_TEST_SUITE_P(Loopback, SimServerLink, ::testing::Values("127.0.0.1", "::1"));
 
-int RawConnect(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Reads packets until a reply is complete, the peer closes or nothing comes for a while.
 SimFrames ReadReply(int fd, bool &closed)
 {
@@ -299,7 +286,7 @@ TEST(SimServer, PacketSizeIsRespectedOnTheWire)
     sim->SetPacketSize(1000);
     CSimServer server(sim);
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    const int fd = RawConnect(server.Port());
+    const int fd = ConnectLoopback(server.Port());
     ASSERT_GE(fd, 0);
     const auto named = klr::MakeNamedPayload("currentdisp.jpg", klr::kMaxScreenSize);
     SendRequest(fd, klr::REQ_SCREEN, named);
@@ -322,13 +309,13 @@ TEST(SimServer, ALaterConnectionReplacesTheFirst)
 {
     CSimServer server(QuietInstrument());
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    const int first = RawConnect(server.Port());
+    const int first = ConnectLoopback(server.Port());
     ASSERT_GE(first, 0);
     SendRequest(first, klr::REQ_EQUIP_INFO);
     bool closed = false;
     EXPECT_EQ(ReadReply(first, closed).size(), 1u);
 
-    const int second = RawConnect(server.Port());
+    const int second = ConnectLoopback(server.Port());
     ASSERT_GE(second, 0);
     SendRequest(second, klr::REQ_EQUIP_INFO);
     EXPECT_EQ(ReadReply(second, closed).size(), 1u);
@@ -344,7 +331,7 @@ TEST(SimServer, BadRequestBytesAreSkippedAndServingGoesOn)
 {
     CSimServer server(QuietInstrument());
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    const int fd = RawConnect(server.Port());
+    const int fd = ConnectLoopback(server.Port());
     ASSERT_GE(fd, 0);
     // Garbage, a packet with a wrong checksum, an unterminated start, then a good request.
     const std::uint8_t junk[] = {0x01, 0x02, 0x7E, 0x7F, 0x41, 0x50,
@@ -375,7 +362,7 @@ TEST(SimServer, StopsPromptlyWhileHoldingARequest)
     sim->SetLatencyMs(600000);
     CSimServer server(sim);
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    const int fd = RawConnect(server.Port());
+    const int fd = ConnectLoopback(server.Port());
     ASSERT_GE(fd, 0);
     SendRequest(fd, klr::REQ_EQUIP_INFO);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
