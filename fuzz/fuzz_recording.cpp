@@ -8,6 +8,7 @@
 #include <QBuffer>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -17,13 +18,18 @@ constexpr std::size_t kMaxInput = 1024 * 1024;
 // would pass it.
 constexpr int kMaxFrames = 100000;
 
-void Check(bool condition)
+// Names the broken promise before aborting, so that a finding says which one it is.
+void Check(bool condition, int line)
 {
-    if (!condition)
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_recording: check at line %d failed\n", line);
         std::abort();
+    }
 }
 
 } // namespace
+
+#define CHECK(condition) Check((condition), __LINE__)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -34,27 +40,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     buffer->open(QIODevice::ReadOnly);
     CRecordingReader reader;
     if (!reader.Open(std::move(buffer))) {
-        Check(!reader.Error().isEmpty());
+        CHECK(!reader.Error().isEmpty());
         return 0;
     }
     const capture::RecordingInfo &info = reader.Info();
-    Check(info.family >= 0 && info.family < capture::kFamilyCount);
-    Check(info.model.size() <= 64);
+    CHECK(info.family >= 0 && info.family < capture::kFamilyCount);
+    CHECK(info.model.size() <= 64);
     RecordedFrame frame;
     qint64 last = 0;
     int count = 0;
     CRecordingReader::Step step;
     while ((step = reader.Next(frame)) == CRecordingReader::Step::Frame) {
-        Check(frame.index == count);
-        Check(frame.ms >= last && frame.ms - last <= capture::kMaxGapMs);
-        Check(!frame.jpeg.isEmpty() && frame.jpeg.size() <= capture::kMaxFrameBytes);
+        CHECK(frame.index == count);
+        CHECK(frame.ms >= last && frame.ms - last <= capture::kMaxGapMs);
+        CHECK(!frame.jpeg.isEmpty() && frame.jpeg.size() <= capture::kMaxFrameBytes);
         const jpeg::Layout layout =
             jpeg::ReadLayout(reinterpret_cast<const std::uint8_t *>(frame.jpeg.constData()),
                              std::size_t(frame.jpeg.size()), 64);
-        Check(layout.soi && layout.frame);
+        CHECK(layout.soi && layout.frame);
         last = frame.ms;
-        Check(++count <= kMaxFrames);
+        CHECK(++count <= kMaxFrames);
     }
-    Check(step == CRecordingReader::Step::End || !reader.Error().isEmpty());
+    CHECK(step == CRecordingReader::Step::End || !reader.Error().isEmpty());
     return 0;
 }

@@ -261,11 +261,13 @@ CRecordingReader::Step CRecordingReader::Next(RecordedFrame &frame)
         const Step step = ReadPacket(bytes, rawMs, timed);
         if (step != Step::Frame)
             return step;
-        const qint64 ms = PlaceInTime(rawMs, timed);
         if (!capture::RecordableLayout(bytes)) {
+            // A frame left out does not move the clock: otherwise a run of stray frames could
+            // each add a longest pause and the next picture would wait for all of them.
             ++m_skipped;
             continue;
         }
+        const qint64 ms = PlaceInTime(rawMs, timed);
         frame.jpeg = bytes;
         frame.ms = ms;
         frame.index = m_nextIndex++;

@@ -103,29 +103,34 @@ TEST(ReplayReads, BackwardTimesAreHeldAndStrayFramesLeftOut)
     const QString path = dir.filePath("odd.mkv");
     const QByteArray a = probe::SolidJpeg(Qt::red), b = probe::SolidJpeg(Qt::green),
                      c = probe::SolidJpeg(Qt::blue), d = probe::SolidJpeg(Qt::white);
-    // Times going back, a frame that is no picture, and a pause of days.
+    // Times going back, a frame that is no picture, a pause of days, and a stray frame inside
+    // the next pause, which must not carry the clock on by a pause of its own.
+    constexpr qint64 kDay = 24LL * 3600 * 1000;
     ASSERT_TRUE(probe::Write(path, AV_CODEC_ID_MJPEG,
                              {{1000, a},
                               {3000, b},
                               {2000, c},
                               {2500, "garbage"},
                               {4000, d},
-                              {4000 + 5LL * 24 * 3600 * 1000, a}},
+                              {4000 + 5 * kDay, a},
+                              {4000 + 10 * kDay, "garbage"},
+                              {4000 + 15 * kDay, b}},
                              kOurTags));
     CRecordingReader reader;
     ASSERT_TRUE(reader.Open(path)) << reader.Error().toStdString();
     CRecordingReader::Step end;
     const std::vector<RecordedFrame> frames = ReadAllFrames(reader, end);
     EXPECT_EQ(end, CRecordingReader::Step::End);
-    ASSERT_EQ(frames.size(), 5u);
-    const qint64 expected[] = {0, 2000, 2000, 3000, 3000 + capture::kMaxGapMs};
-    const QByteArray bytes[] = {a, b, c, d, a};
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(frames.size(), 6u);
+    const qint64 expected[] = {0,    2000, 2000, 3000, 3000 + capture::kMaxGapMs,
+                               3000 + 2 * capture::kMaxGapMs};
+    const QByteArray bytes[] = {a, b, c, d, a, b};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(frames[i].ms, expected[i]) << i;
         EXPECT_EQ(frames[i].jpeg, bytes[i]) << i;
         EXPECT_EQ(frames[i].index, i);
     }
-    EXPECT_EQ(reader.Skipped(), 1);
+    EXPECT_EQ(reader.Skipped(), 2);
 }
 
 TEST(ReplayReads, ACutFilePlaysUpToWhereItWasCut)
