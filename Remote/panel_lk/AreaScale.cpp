@@ -110,6 +110,13 @@ template <int Taps>
 void BandColumns(std::uint8_t *const *rows, const std::uint16_t *__restrict band, const int *first,
                  const std::uint16_t *__restrict laneWeight, int width)
 {
+    // The row pointers in locals: a byte store through one of them could otherwise, as far as
+    // the compiler knows, change the pointers themselves, and they would be loaded again for
+    // every pixel.
+    std::uint8_t *__restrict row0 = rows[0];
+    std::uint8_t *__restrict row1 = rows[1];
+    std::uint8_t *__restrict row2 = rows[2];
+    std::uint8_t *__restrict row3 = rows[3];
     for (int x = 0; x < width; ++x) {
         const std::uint16_t *p = band + kLanes * first[x];
         const std::uint16_t *w = laneWeight + std::size_t(kLanes * kMaxTaps) * std::size_t(x);
@@ -124,13 +131,15 @@ void BandColumns(std::uint8_t *const *rows, const std::uint16_t *__restrict band
         std::uint8_t bytes[kLanes];
         for (int l = 0; l < kLanes; ++l)
             bytes[l] = std::uint8_t(acc[l] >> 8);
-        for (int r = 0; r < kBand; ++r) {
-            std::uint32_t pixel;
-            std::memcpy(&pixel, bytes + 4 * r, sizeof pixel);
-            // The picture is opaque, whatever the decoder left in the unused byte.
+        std::uint32_t pixels[kBand];
+        std::memcpy(pixels, bytes, sizeof pixels);
+        // The picture is opaque, whatever the decoder left in the unused byte.
+        for (std::uint32_t &pixel : pixels)
             pixel |= 0xFF000000u;
-            std::memcpy(rows[r] + 4 * x, &pixel, sizeof pixel);
-        }
+        std::memcpy(row0 + 4 * x, &pixels[0], 4);
+        std::memcpy(row1 + 4 * x, &pixels[1], 4);
+        std::memcpy(row2 + 4 * x, &pixels[2], 4);
+        std::memcpy(row3 + 4 * x, &pixels[3], 4);
     }
 }
 

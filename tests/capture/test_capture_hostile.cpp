@@ -122,8 +122,8 @@ TEST(ReplayReads, BackwardTimesAreHeldAndStrayFramesLeftOut)
     const std::vector<RecordedFrame> frames = ReadAllFrames(reader, end);
     EXPECT_EQ(end, CRecordingReader::Step::End);
     ASSERT_EQ(frames.size(), 6u);
-    const qint64 expected[] = {0,    2000, 2000, 3000, 3000 + capture::kMaxGapMs,
-                               3000 + 2 * capture::kMaxGapMs};
+    const qint64 expected[] = {
+        0, 2000, 2000, 3000, 3000 + capture::kMaxGapMs, 3000 + 2 * capture::kMaxGapMs};
     const QByteArray bytes[] = {a, b, c, d, a, b};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(frames[i].ms, expected[i]) << i;
