@@ -6,6 +6,7 @@
 #include "CPrefStore.h"
 #include "CRemoteDlgKKC.h"
 #include "CShareFeature.h"
+#include "Loopback.h"
 #include "ShareKeys.h"
 
 #include <QApplication>
@@ -16,8 +17,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -100,15 +99,9 @@ bool ReadExact(int fd, char *out, std::size_t n, long long deadline)
 void RunViewer(int index, quint16 port, long long deadline, std::mutex &lock,
                std::vector<std::string> &lines)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        ::close(fd);
+    const int fd = ConnectLoopback(port);
+    if (fd < 0)
         return;
-    }
     const char request[] = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                            "Sec-WebSocket-Version: 13\r\n\r\n";
