@@ -127,6 +127,7 @@ struct ShownFigures
     std::vector<double> window; // hand-over to picture painted: wake-up, slots, paint
     std::vector<double> paint;  // the forced paint alone
     std::vector<double> decode; // the same reply decoded again, at 100 %
+    std::vector<double> greys;  // each shown picture against Qt's high-quality scale
     double worstGrey = 0;
     double meanGrey = 0;
     int painted = 0;
@@ -179,7 +180,6 @@ ShownFigures MeasureShown(int scale, const QString &folder)
     view->installEventFilter(&counter);
 
     int seen = 0;
-    std::vector<std::pair<QByteArray, QImage>> kept;
     QObject::connect(
         &panel.Session(), &CRemoteSession::screenReady, &panel, [&](const ScreenFrame &frame) {
             const int before = counter.paints;
@@ -193,14 +193,18 @@ ShownFigures MeasureShown(int scale, const QString &folder)
             figures.worker.push_back(Ms(frame.handedOver - frame.arrived));
             figures.window.push_back(Ms(painted - frame.handedOver));
             figures.paint.push_back(Ms(painted - start));
-            kept.emplace_back(frame.jpeg, frame.picture);
+            // Nothing of the picture is kept past this rest: pictures held on would make the
+            // worker's next ones land on fresh memory, which the panel alone never does.
             const QByteArray jpeg = frame.jpeg;
-            QTimer::singleShot(100, &panel, [&figures, jpeg] {
+            QTimer::singleShot(100, &panel, [&figures, jpeg, shown = frame.picture, scale] {
                 const auto a = clock_type::now();
                 CImage again;
                 again.LoadFromData(reinterpret_cast<const unsigned char *>(jpeg.constData()),
                                    int(jpeg.size()));
                 figures.decode.push_back(Ms(clock_type::now() - a));
+                const double grey = MeanGreyDifference(shown, ScaledByQt(again.Image(), scale));
+                figures.worstGrey = std::max(figures.worstGrey, grey);
+                figures.greys.push_back(grey);
             });
         });
     panel.OnCommand(ids::IDC_START);
@@ -211,14 +215,8 @@ ShownFigures MeasureShown(int scale, const QString &folder)
     panel.OnCommand(ids::IDC_DISCONNECT);
     server.Stop();
 
-    for (const auto &[jpeg, shown] : kept) {
-        CImage decoded;
-        decoded.LoadFromData(reinterpret_cast<const unsigned char *>(jpeg.constData()),
-                             int(jpeg.size()));
-        const double grey = MeanGreyDifference(shown, ScaledByQt(decoded.Image(), scale));
-        figures.worstGrey = std::max(figures.worstGrey, grey);
-        figures.meanGrey += grey / double(kept.size());
-    }
+    for (double grey : figures.greys)
+        figures.meanGrey += grey / double(figures.greys.size());
     figures.ok = int(figures.decode.size()) >= kShownPictures;
     return figures;
 }
