@@ -106,6 +106,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
+// The scaled panels' decode on two threads: never a picture the usual decode refuses, and the
+// same pixels when it gives one.
+void CheckHalves(const std::uint8_t *data, std::size_t size, const CImage &usual, int outcome)
+{
+    const int scale = 1 + int(size % 2);
+    QImage decoded, shown;
+    if (!lk::DecodeScaledInHalves(data, size, scale, decoded, shown))
+        return;
+    Check(outcome == 0);
+    Check(decoded == usual.Image());
+    Check(shown == lk::ScaleScreenPicture(usual.Image(), scale));
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     EnsureApplication();
@@ -117,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CheckOutcome(image, fromMemory);
     if (fromMemory == 0)
         CheckScaled(image.Image(), size);
+    CheckHalves(data, size, image, fromMemory);
     CheckNothingCarriesOver();
 
     // One input in eight also goes through a file; both ways must agree.

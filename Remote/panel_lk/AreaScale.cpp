@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -291,100 +292,151 @@ bool HasAvx2()
 
 } // namespace
 
+bool AreaPlan::Fits(QSize source, QSize draw, QSize keep)
+{
+    return !draw.isEmpty() && !keep.isEmpty() && draw.width() <= source.width() &&
+           draw.height() <= source.height() && 2 * draw.width() >= source.width() &&
+           2 * draw.height() >= source.height() && keep.width() <= draw.width() &&
+           keep.height() <= draw.height();
+}
+
+AreaPlan::AreaPlan(QSize source, QSize draw, QSize keep) : m_source(source), m_keep(keep)
+{
+    if (!Fits(source, draw, keep))
+        return;
+    const Axis across = MakeAxis(source.width(), draw.width(), kColumnTotal);
+    Axis down = MakeAxis(source.height(), draw.height(), kRowTotal);
+    const int width = keep.width();
+    m_laneWeight.resize(std::size_t(width) * kMaxTaps * kLanes);
+    for (std::size_t i = 0; i < std::size_t(width) * kMaxTaps; ++i)
+        std::fill_n(m_laneWeight.begin() + std::ptrdiff_t(i * kLanes), kLanes, across.weight[i]);
+    m_columnFirst = across.first;
+    m_columnTaps = across.taps;
+    m_rowFirst = std::move(down.first);
+    m_rowWeight = std::move(down.weight);
+    m_valid = true;
+}
+
+int AreaPlan::Bands() const
+{
+    return m_valid ? (m_keep.height() + kBand - 1) / kBand : 0;
+}
+
+int AreaPlan::FirstRow(int band) const
+{
+    return m_rowFirst[std::size_t(band) * kBand];
+}
+
+int AreaPlan::EndRow(int band) const
+{
+    // Both passes read two source rows per output row, and a third where it has weight; a
+    // row past the last one is read as the last.
+    const int y = std::min((band + 1) * kBand, m_keep.height()) - 1;
+    const std::uint16_t *w = m_rowWeight.data() + std::size_t(y) * kMaxTaps;
+    return std::min(m_rowFirst[std::size_t(y)] + (w[2] == 0 ? 2 : 3), m_source.height());
+}
+
+void AreaPlan::Run(int bandBegin, int bandEnd, const RowAt &rowAt, std::uint8_t *outBits,
+                   qsizetype outStride, AreaCode code) const
+{
+    const int width = m_keep.width();
+    const int pixels = m_source.width();
+    const int rowBytes = 4 * pixels;
+    std::vector<std::uint16_t> sums(std::size_t(kBand) * std::size_t(rowBytes));
+    // Room past the right edge for the zero-weighted taps of the last columns.
+    std::vector<std::uint16_t> band(std::size_t(pixels + kMaxTaps) * kLanes, 0);
+    // Where the rows of a band past the last output row go.
+    std::vector<std::uint8_t> spare(std::size_t(4) * std::size_t(width));
+    const int lastRow = m_source.height() - 1;
+    const int *first = m_columnFirst.data();
+    const std::uint16_t *laneWeight = m_laneWeight.data();
+#ifdef KLR_AREA_AVX2
+    const bool avx2 = code == AreaCode::Fastest && HasAvx2();
+#else
+    (void)code;
+#endif
+
+    for (int b = bandBegin; b < bandEnd; ++b) {
+        const int y0 = b * kBand;
+        BandRows rows;
+        for (int r = 0; r < kBand; ++r) {
+            const int y = y0 + r;
+            if (y >= m_keep.height()) {
+                // Rows past the last one repeat it into the spare row.
+                std::copy_n(rows.src[r - 1], kMaxTaps, rows.src[r]);
+                std::copy_n(rows.weight[r - 1], kMaxTaps, rows.weight[r]);
+                rows.out[r] = spare.data();
+                continue;
+            }
+            const int top = m_rowFirst[std::size_t(y)];
+            for (int t = 0; t < kMaxTaps; ++t) {
+                rows.weight[r][t] = m_rowWeight[std::size_t(y) * kMaxTaps + std::size_t(t)];
+                // A row past the last one has weight 0; the last row stands in for it. A
+                // third row without weight is never read.
+                rows.src[r][t] = t == 2 && rows.weight[r][t] == 0
+                                     ? rows.src[r][1]
+                                     : rowAt(std::min(top + t, lastRow));
+            }
+            rows.out[r] = outBits + outStride * y;
+        }
+#ifdef KLR_AREA_AVX2
+        if (avx2) {
+            BandSumsAvx2(rows, band.data(), pixels);
+            switch (m_columnTaps) {
+            case 1:
+                BandColumnsAvx2<1>(rows, band.data(), first, laneWeight, width);
+                break;
+            case 2:
+                BandColumnsAvx2<2>(rows, band.data(), first, laneWeight, width);
+                break;
+            default:
+                BandColumnsAvx2<3>(rows, band.data(), first, laneWeight, width);
+                break;
+            }
+            continue;
+        }
+#endif
+        for (int r = 0; r < kBand; ++r) {
+            std::uint16_t *sum = sums.data() + std::size_t(r) * std::size_t(rowBytes);
+            const std::uint8_t *const *src = rows.src[r];
+            const std::uint16_t *w = rows.weight[r];
+            if (w[2] == 0) // most rows at either scale
+                SumRows2(sum, src[0], src[1], w[0], w[1], rowBytes);
+            else
+                SumRows(sum, src[0], src[1], src[2], w[0], w[1], w[2], rowBytes);
+        }
+        const std::uint16_t *sum = sums.data();
+        const std::size_t row = std::size_t(rowBytes);
+        Interleave(band.data(), sum, sum + row, sum + 2 * row, sum + 3 * row, pixels);
+        switch (m_columnTaps) {
+        case 1:
+            BandColumns<1>(rows.out, band.data(), first, laneWeight, width);
+            break;
+        case 2:
+            BandColumns<2>(rows.out, band.data(), first, laneWeight, width);
+            break;
+        default:
+            BandColumns<3>(rows.out, band.data(), first, laneWeight, width);
+            break;
+        }
+    }
+}
+
 QImage AreaScaleDown(const QImage &source, QSize draw, QSize keep, AreaCode code)
 {
-    if (source.isNull() || source.format() != QImage::Format_RGB32 || draw.isEmpty() ||
-        keep.isEmpty() || draw.width() > source.width() || draw.height() > source.height() ||
-        2 * draw.width() < source.width() || 2 * draw.height() < source.height() ||
-        keep.width() > draw.width() || keep.height() > draw.height())
+    if (source.isNull() || source.format() != QImage::Format_RGB32 ||
+        !AreaPlan::Fits(source.size(), draw, keep))
         return {};
     try {
-        const Axis across = MakeAxis(source.width(), draw.width(), kColumnTotal);
-        const Axis down = MakeAxis(source.height(), draw.height(), kRowTotal);
+        const AreaPlan plan(source.size(), draw, keep);
         QImage out(keep, QImage::Format_RGB32);
         if (out.isNull())
             return {};
-
-        const int width = keep.width();
-        std::vector<std::uint16_t> laneWeight(std::size_t(width) * kMaxTaps * kLanes);
-        for (std::size_t i = 0; i < std::size_t(width) * kMaxTaps; ++i)
-            std::fill_n(laneWeight.begin() + std::ptrdiff_t(i * kLanes), kLanes, across.weight[i]);
-
-        const int pixels = source.width();
-        const int rowBytes = 4 * pixels;
-        std::vector<std::uint16_t> sums(std::size_t(kBand) * std::size_t(rowBytes));
-        // Room past the right edge for the zero-weighted taps of the last columns.
-        std::vector<std::uint16_t> band(std::size_t(pixels + kMaxTaps) * kLanes, 0);
-        // Where the rows of a band past the last output row go.
-        std::vector<std::uint8_t> spare(std::size_t(4) * std::size_t(width));
         const std::uint8_t *bits = source.constBits();
         const qsizetype stride = source.bytesPerLine();
-        const int lastRow = source.height() - 1;
-        std::uint8_t *outBits = out.bits();
-        const qsizetype outStride = out.bytesPerLine();
-        const int *first = across.first.data();
-        const bool avx2 = code == AreaCode::Fastest && HasAvx2();
-
-        for (int y0 = 0; y0 < keep.height(); y0 += kBand) {
-            BandRows rows;
-            for (int r = 0; r < kBand; ++r) {
-                const int y = y0 + r;
-                if (y >= keep.height()) {
-                    // Rows past the last one repeat it into the spare row.
-                    std::copy_n(rows.src[r - 1], kMaxTaps, rows.src[r]);
-                    std::copy_n(rows.weight[r - 1], kMaxTaps, rows.weight[r]);
-                    rows.out[r] = spare.data();
-                    continue;
-                }
-                const int top = down.first[std::size_t(y)];
-                for (int t = 0; t < kMaxTaps; ++t) {
-                    // A row past the last one has weight 0; the last row stands in for it.
-                    rows.src[r][t] = bits + stride * std::min(top + t, lastRow);
-                    rows.weight[r][t] = down.weight[std::size_t(y) * kMaxTaps + std::size_t(t)];
-                }
-                rows.out[r] = outBits + outStride * y;
-            }
-#ifdef KLR_AREA_AVX2
-            if (avx2) {
-                BandSumsAvx2(rows, band.data(), pixels);
-                switch (across.taps) {
-                case 1:
-                    BandColumnsAvx2<1>(rows, band.data(), first, laneWeight.data(), width);
-                    break;
-                case 2:
-                    BandColumnsAvx2<2>(rows, band.data(), first, laneWeight.data(), width);
-                    break;
-                default:
-                    BandColumnsAvx2<3>(rows, band.data(), first, laneWeight.data(), width);
-                    break;
-                }
-                continue;
-            }
-#endif
-            for (int r = 0; r < kBand; ++r) {
-                std::uint16_t *sum = sums.data() + std::size_t(r) * std::size_t(rowBytes);
-                const std::uint8_t *const *src = rows.src[r];
-                const std::uint16_t *w = rows.weight[r];
-                if (w[2] == 0) // most rows at either scale
-                    SumRows2(sum, src[0], src[1], w[0], w[1], rowBytes);
-                else
-                    SumRows(sum, src[0], src[1], src[2], w[0], w[1], w[2], rowBytes);
-            }
-            const std::uint16_t *sum = sums.data();
-            const std::size_t row = std::size_t(rowBytes);
-            Interleave(band.data(), sum, sum + row, sum + 2 * row, sum + 3 * row, pixels);
-            switch (across.taps) {
-            case 1:
-                BandColumns<1>(rows.out, band.data(), first, laneWeight.data(), width);
-                break;
-            case 2:
-                BandColumns<2>(rows.out, band.data(), first, laneWeight.data(), width);
-                break;
-            default:
-                BandColumns<3>(rows.out, band.data(), first, laneWeight.data(), width);
-                break;
-            }
-        }
+        plan.Run(
+            0, plan.Bands(), [bits, stride](int y) { return bits + stride * y; }, out.bits(),
+            out.bytesPerLine(), code);
         return out;
     } catch (const std::bad_alloc &) {
         return {};

@@ -64,8 +64,9 @@ const PanelProfile CRemoteDlgLK::kProfile = {
 };
 
 CRemoteDlgLK::CRemoteDlgLK(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(kProfile, ScreenPipeline{lk::ScaleScreenPicture, SaveCopyAtScale}, store,
-                 presenter, parent),
+    : CRemoteDlg(kProfile,
+                 ScreenPipeline{lk::ScaleScreenPicture, lk::DecodeScaledInHalves, SaveCopyAtScale},
+                 store, presenter, parent),
       m_nModelGroup(lk::kInitialModelGroup)
 {
     // A fixed frame with caption, system menu and minimise box: no sizing, no maximise.

@@ -42,7 +42,7 @@ const PanelProfile CRemoteDlgKKC::kProfile = {
 };
 
 CRemoteDlgKKC::CRemoteDlgKKC(CPrefStore *store, CSessionPresenter *presenter, QWidget *parent)
-    : CRemoteDlg(kProfile, ScreenPipeline{StretchToScreen, {}}, store, presenter, parent)
+    : CRemoteDlg(kProfile, ScreenPipeline{StretchToScreen, {}, {}}, store, presenter, parent)
 {
     // Resized by the operator, the panel scales with the window (see CPanelZoomer).
     setFocusPolicy(Qt::StrongFocus);

@@ -754,8 +754,12 @@ int CRemoteSession::FetchScreen()
         frame.handedOver = clock::now();
         QMetaObject::invokeMethod(
             this, [this, frame] { OnPicture(frame); }, Qt::QueuedConnection);
-        if (m_pipeline.afterShown)
+        if (m_pipeline.afterShown) {
+            // The window thread may have been woken onto this core: it paints first, the copy
+            // is encoded after.
+            std::this_thread::yield();
             m_pipeline.afterShown(frame.picture, path, scale);
+        }
     }
     SetScreenReady(1);
     if (!usb && m_bAbort == 1) {
@@ -770,6 +774,9 @@ int CRemoteSession::FetchScreen()
 bool CRemoteSession::DecodeFrame(const std::uint8_t *bytes, int count, int scale,
                                  ScreenFrame &frame)
 {
+    if (m_pipeline.decodeShaped &&
+        m_pipeline.decodeShaped(bytes, std::size_t(count), scale, frame.decoded, frame.picture))
+        return true;
     CImage decoded;
     // Pictures far beyond the instrument's screen are refused before any decoding.
     const QSize screen = m_profile.screenSize;

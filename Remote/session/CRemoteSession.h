@@ -34,6 +34,11 @@ struct ScreenPipeline
 {
     // The picture as the panel shows it at display scale `scale`.
     std::function<QImage(const QImage &decoded, int scale)> shape;
+    // Decode and shape in one step, faster where it applies; false leaves both to the decode
+    // and `shape`. May be empty.
+    std::function<bool(const std::uint8_t *jpeg, std::size_t size, int scale, QImage &decoded,
+                       QImage &shown)>
+        decodeShaped;
     // After the picture has been handed to the window (the scaled copy file); may be empty.
     std::function<void(const QImage &shown, const QString &imagePath, int scale)> afterShown;
 };

@@ -2,6 +2,7 @@
 // reduction beneath it.
 #include "AreaScale.h"
 #include "CImage.h"
+#include "JpegCodec.h"
 #include "LkScale.h"
 #include "LkScreenPicture.h"
 
@@ -204,3 +205,27 @@ TEST(LkScreenPicture, At100ThePictureIsStretchedTo800By600)
 }
 
 } // namespace
+
+TEST(LkScreenPicture, DecodedInHalvesIsTheDecodeAndTheScaleInTurn)
+{
+    const QByteArray jpeg = jpeg::Encode(Noise(800, 600, 13));
+    ASSERT_FALSE(jpeg.isEmpty());
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
+    CImage whole;
+    ASSERT_EQ(whole.LoadFromData(bytes, int(jpeg.size())), 0);
+    for (int scale : {1, 2}) {
+        QImage decoded, shown;
+        ASSERT_TRUE(
+            lk::DecodeScaledInHalves(bytes, std::size_t(jpeg.size()), scale, decoded, shown));
+        EXPECT_EQ(decoded, whole.Image());
+        EXPECT_EQ(shown, lk::ScaleScreenPicture(whole.Image(), scale));
+    }
+    // Everything else is left to the usual path, which says what is wrong.
+    QImage decoded, shown;
+    EXPECT_FALSE(lk::DecodeScaledInHalves(bytes, std::size_t(jpeg.size()), 0, decoded, shown));
+    EXPECT_FALSE(lk::DecodeScaledInHalves(bytes, std::size_t(jpeg.size()) / 2, 1, decoded, shown));
+    const QByteArray small = jpeg::Encode(Noise(640, 480, 14));
+    EXPECT_FALSE(lk::DecodeScaledInHalves(reinterpret_cast<const std::uint8_t *>(small.constData()),
+                                          std::size_t(small.size()), 1, decoded, shown));
+    EXPECT_TRUE(decoded.isNull() && shown.isNull());
+}
