@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -117,6 +118,23 @@ void Interleave(std::uint16_t *__restrict band, const std::uint16_t *__restrict 
             band[kLanes * k + 12 + ch] = r3[4 * k + ch];
         }
     }
+}
+
+// The band's sums of all four output rows, side by side per source pixel; `sums` has room for
+// four rows of them.
+void BandSums(const BandRows &rows, std::uint16_t *sums, std::uint16_t *band, int pixels)
+{
+    const std::size_t rowBytes = std::size_t(4) * std::size_t(pixels);
+    for (int r = 0; r < kBand; ++r) {
+        std::uint16_t *sum = sums + std::size_t(r) * rowBytes;
+        const std::uint8_t *const *src = rows.src[r];
+        const std::uint16_t *w = rows.weight[r];
+        if (w[2] == 0) // most rows at either scale
+            SumRows2(sum, src[0], src[1], w[0], w[1], int(rowBytes));
+        else
+            SumRows(sum, src[0], src[1], src[2], w[0], w[1], w[2], int(rowBytes));
+    }
+    Interleave(band, sums, sums + rowBytes, sums + 2 * rowBytes, sums + 3 * rowBytes, pixels);
 }
 
 // The band's output pixels: for each output column, `Taps` contiguous runs of 16 sums, each
@@ -350,11 +368,7 @@ void AreaPlan::Run(int bandBegin, int bandEnd, const RowAt &rowAt, std::uint8_t 
     const int lastRow = m_source.height() - 1;
     const int *first = m_columnFirst.data();
     const std::uint16_t *laneWeight = m_laneWeight.data();
-#ifdef KLR_AREA_AVX2
     const bool avx2 = code == AreaCode::Fastest && HasAvx2();
-#else
-    (void)code;
-#endif
 
     for (int b = bandBegin; b < bandEnd; ++b) {
         const int y0 = b * kBand;
@@ -379,44 +393,32 @@ void AreaPlan::Run(int bandBegin, int bandEnd, const RowAt &rowAt, std::uint8_t 
             }
             rows.out[r] = outBits + outStride * y;
         }
+        // The columns of the band, with the tap count fixed at compile time.
+        auto columns = [&](auto taps) {
+            constexpr int kTaps = decltype(taps)::value;
 #ifdef KLR_AREA_AVX2
-        if (avx2) {
-            BandSumsAvx2(rows, band.data(), pixels);
-            switch (m_columnTaps) {
-            case 1:
-                BandColumnsAvx2<1>(rows, band.data(), first, laneWeight, width);
-                break;
-            case 2:
-                BandColumnsAvx2<2>(rows, band.data(), first, laneWeight, width);
-                break;
-            default:
-                BandColumnsAvx2<3>(rows, band.data(), first, laneWeight, width);
-                break;
+            if (avx2) {
+                BandColumnsAvx2<kTaps>(rows, band.data(), first, laneWeight, width);
+                return;
             }
-            continue;
-        }
 #endif
-        for (int r = 0; r < kBand; ++r) {
-            std::uint16_t *sum = sums.data() + std::size_t(r) * std::size_t(rowBytes);
-            const std::uint8_t *const *src = rows.src[r];
-            const std::uint16_t *w = rows.weight[r];
-            if (w[2] == 0) // most rows at either scale
-                SumRows2(sum, src[0], src[1], w[0], w[1], rowBytes);
-            else
-                SumRows(sum, src[0], src[1], src[2], w[0], w[1], w[2], rowBytes);
-        }
-        const std::uint16_t *sum = sums.data();
-        const std::size_t row = std::size_t(rowBytes);
-        Interleave(band.data(), sum, sum + row, sum + 2 * row, sum + 3 * row, pixels);
+            BandColumns<kTaps>(rows.out, band.data(), first, laneWeight, width);
+        };
+#ifdef KLR_AREA_AVX2
+        if (avx2)
+            BandSumsAvx2(rows, band.data(), pixels);
+        else
+#endif
+            BandSums(rows, sums.data(), band.data(), pixels);
         switch (m_columnTaps) {
         case 1:
-            BandColumns<1>(rows.out, band.data(), first, laneWeight, width);
+            columns(std::integral_constant<int, 1>());
             break;
         case 2:
-            BandColumns<2>(rows.out, band.data(), first, laneWeight, width);
+            columns(std::integral_constant<int, 2>());
             break;
         default:
-            BandColumns<3>(rows.out, band.data(), first, laneWeight, width);
+            columns(std::integral_constant<int, 3>());
             break;
         }
     }

@@ -30,7 +30,8 @@ QImage AreaScaleDown(const QImage &source, QSize draw, QSize keep,
 
 // The same reduction in bands of four output rows, for callers that have the source rows in
 // more than one place or make the bands on more than one thread. Band b writes output rows
-// 4b .. 4b + 3 and reads source rows FirstRow(b) .. EndRow(b) - 1 only. Throws std::bad_alloc.
+// 4b .. 4b + 3 and reads source rows FirstRow(b) .. EndRow(b) - 1 only; Run may be called on
+// several threads at once for different bands. The constructor throws std::bad_alloc.
 class AreaPlan
 {
 public:

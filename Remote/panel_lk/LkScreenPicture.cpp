@@ -5,95 +5,13 @@
 #include "JpegCodec.h"
 #include "LkScale.h"
 
-// jpeglib.h needs FILE and size_t declared before it.
-#include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
-
 #include <algorithm>
-#include <csetjmp>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace lk {
-
-namespace {
-
-// libjpeg reports through these: an error ends the decode by a jump back to DecodeRows, and so
-// does any warning, which libjpeg would otherwise pass over, filling what it could not read
-// with grey.
-struct ErrorJump
-{
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void OnJpegError(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<ErrorJump *>(info->err)->jump, 1);
-}
-
-void OnJpegMessage(j_common_ptr info, int level)
-{
-    if (level < 0)
-        OnJpegError(info);
-}
-
-// Rows [from, to) of the picture, each to rowAt(y); the rows above `from` are skipped (their
-// data is still read, their pixels are not made). Only plain locals: an error arrives by a jump
-// back to the setjmp below.
-template <class RowAt>
-bool DecodeRows(const std::uint8_t *data, std::size_t size, int from, int to, const RowAt &rowAt)
-{
-    jpeg_decompress_struct info;
-    ErrorJump errors;
-    info.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = OnJpegError;
-    errors.pub.emit_message = OnJpegMessage;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
-    // QImage::Format_RGB32 is 0xffRRGGBB in native byte order.
-    info.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
-    jpeg_start_decompress(&info);
-    if (int(info.output_width) != kScreenWidth || int(info.output_height) != kScreenHeight) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    if (from > 0 && int(jpeg_skip_scanlines(&info, JDIMENSION(from))) != from) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    constexpr int kBatch = 16;
-    while (int(info.output_scanline) < to) {
-        const int first = int(info.output_scanline);
-        const int want = std::min(kBatch, to - first);
-        JSAMPROW rows[kBatch];
-        for (int r = 0; r < want; ++r)
-            rows[r] = rowAt(first + r);
-        if (jpeg_read_scanlines(&info, rows, JDIMENSION(want)) == 0) {
-            jpeg_destroy_decompress(&info);
-            return false;
-        }
-    }
-    // The half that reaches the last row also reads up to the end marker, as a whole decode
-    // does, so that anything wrong there stops it too.
-    if (to == kScreenHeight)
-        jpeg_finish_decompress(&info);
-    else
-        jpeg_abort_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-} // namespace
 
 bool DecodeScaledInHalves(const std::uint8_t *data, std::size_t size, int scale, QImage &decoded,
                           QImage &shown)
@@ -106,9 +24,9 @@ bool DecodeScaledInHalves(const std::uint8_t *data, std::size_t size, int scale,
         layout.components != 3 || layout.width != kScreenWidth || layout.height != kScreenHeight ||
         layout.scans != 1 || layout.end != jpeg::Layout::End::Eoi)
         return false;
+    const QSize screen(kScreenWidth, kScreenHeight);
     try {
-        const AreaPlan plan(QSize(kScreenWidth, kScreenHeight), ScaledDrawSize(scale),
-                            ScreenPictureSize(scale));
+        const AreaPlan plan(screen, ScaledDrawSize(scale), ScreenPictureSize(scale));
         if (!plan.IsValid())
             return false;
         QImage picture(kScreenWidth, kScreenHeight, QImage::Format_RGB32);
@@ -137,7 +55,8 @@ bool DecodeScaledInHalves(const std::uint8_t *data, std::size_t size, int scale,
         bool lowerDone = false;
         std::thread lower([&] {
             try {
-                lowerDone = DecodeRows(data, layout.length, lowerFrom, kScreenHeight, lowerRow);
+                lowerDone = jpeg::DecodeRows(data, layout.length, screen, lowerFrom, kScreenHeight,
+                                             lowerRow);
                 if (lowerDone)
                     plan.Run(split, plan.Bands(), lowerRow, outBits, outStride);
             } catch (const std::bad_alloc &) {
@@ -146,7 +65,7 @@ bool DecodeScaledInHalves(const std::uint8_t *data, std::size_t size, int scale,
         });
         bool upperDone = false;
         try { // the lower thread is joined whatever happens here
-            upperDone = DecodeRows(data, layout.length, 0, upperEnd, upperRow);
+            upperDone = jpeg::DecodeRows(data, layout.length, screen, 0, upperEnd, upperRow);
             if (upperDone)
                 plan.Run(0, split, upperRow, outBits, outStride);
         } catch (const std::bad_alloc &) {

@@ -2,6 +2,14 @@
 
 #include <turbojpeg.h>
 
+// jpeglib.h needs FILE and size_t declared before it.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
 #include <cstring>
 #include <vector>
 
@@ -84,6 +92,26 @@ bool DecodeCmyk(tjhandle handle, const std::uint8_t *data, unsigned long size, Q
         }
     }
     return true;
+}
+
+// libjpeg reports through these: an error ends a row decode by a jump back to DecodeRows, and so
+// does any warning, which libjpeg would otherwise pass over, filling what it could not read
+// with grey.
+struct ErrorJump
+{
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void OnJpegError(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<ErrorJump *>(info->err)->jump, 1);
+}
+
+void OnJpegMessage(j_common_ptr info, int level)
+{
+    if (level < 0)
+        OnJpegError(info);
 }
 
 } // namespace
@@ -297,6 +325,56 @@ QByteArray Encode(const QImage &image)
         bytes = QByteArray(reinterpret_cast<const char *>(buffer), qsizetype(size));
     tjFree(buffer);
     return bytes;
+}
+
+bool DecodeRows(const std::uint8_t *data, std::size_t size, QSize expected, int from, int to,
+                const std::function<std::uint8_t *(int y)> &rowAt)
+{
+    // Only plain locals here: an error arrives by a jump back to the setjmp below.
+    jpeg_decompress_struct info;
+    ErrorJump errors;
+    info.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = OnJpegError;
+    errors.pub.emit_message = OnJpegMessage;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    // QImage::Format_RGB32 is 0xffRRGGBB in native byte order.
+    info.out_color_space = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+    jpeg_start_decompress(&info);
+    if (int(info.output_width) != expected.width() ||
+        int(info.output_height) != expected.height() || from < 0 || to > expected.height()) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    if (from > 0 && int(jpeg_skip_scanlines(&info, JDIMENSION(from))) != from) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    constexpr int kBatch = 16;
+    while (int(info.output_scanline) < to) {
+        const int first = int(info.output_scanline);
+        const int want = std::min(kBatch, to - first);
+        JSAMPROW rows[kBatch];
+        for (int r = 0; r < want; ++r)
+            rows[r] = rowAt(first + r);
+        if (jpeg_read_scanlines(&info, rows, JDIMENSION(want)) == 0) {
+            jpeg_destroy_decompress(&info);
+            return false;
+        }
+    }
+    // A call that reaches the last row also reads up to the end marker, as a whole decode does,
+    // so that anything wrong there stops it too.
+    if (to == expected.height())
+        jpeg_finish_decompress(&info);
+    else
+        jpeg_abort_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
 }
 
 } // namespace jpeg

@@ -1,15 +1,18 @@
 // The screen picture codec: a walk over a JPEG's markers that decides, before any pixel is
 // decoded, whether the picture is one an instrument could have sent, then the decode itself
-// through libjpeg-turbo straight into the pixel format the screen view paints, and the JPEG
-// encode of a picture into memory. Pure functions: each call uses a codec handle of its own.
+// through libjpeg-turbo straight into the pixel format the screen view paints (whole, or in row
+// ranges), and the JPEG encode of a picture into memory. Pure functions: each call uses a codec
+// handle of its own.
 #pragma once
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace jpeg {
 
@@ -71,6 +74,14 @@ struct Decoded
 // Decodes the picture when the walk accepts it. A picture that lacks only its end-of-image
 // marker is decoded as complete; one that libjpeg finds short of data or damaged is refused.
 Decoded Decode(const std::uint8_t *data, std::size_t size, const Limits &limits);
+
+// Rows [from, to) of a picture of size `expected`, decoded through libjpeg's own interface into
+// Format_RGB32 rows at rowAt(y); the rows above `from` are skipped (their data is read, their
+// pixels are not made). Any error or warning, or another size, gives false. Each call uses a
+// decoder of its own, so two calls may decode parts of one picture on two threads. The caller
+// has checked the picture with ReadLayout; the limits of Decode are not applied here.
+bool DecodeRows(const std::uint8_t *data, std::size_t size, QSize expected, int from, int to,
+                const std::function<std::uint8_t *(int y)> &rowAt);
 
 // Baseline JPEG of an RGB32 picture at libjpeg's default quality (75, 4:2:0): what a JPEG
 // writer without parameters produces. Empty on failure.

@@ -204,8 +204,6 @@ TEST(LkScreenPicture, At100ThePictureIsStretchedTo800By600)
     EXPECT_TRUE(lk::ScaleScreenPicture(QImage(), 1).isNull());
 }
 
-} // namespace
-
 TEST(LkScreenPicture, DecodedInHalvesIsTheDecodeAndTheScaleInTurn)
 {
     const QByteArray jpeg = jpeg::Encode(Noise(800, 600, 13));
@@ -229,3 +227,5 @@ TEST(LkScreenPicture, DecodedInHalvesIsTheDecodeAndTheScaleInTurn)
                                           std::size_t(small.size()), 1, decoded, shown));
     EXPECT_TRUE(decoded.isNull() && shown.isNull());
 }
+
+} // namespace
